@@ -1,0 +1,53 @@
+// Files of records: opening and closing, reading one record at a time and
+// writing one record as one CR LF line. Field texts are kept byte for byte as
+// read (a quoted field keeps its quotes), so a line read and written again
+// gives back the same bytes.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/options.h"
+#include "platform/files.h"
+
+inline constexpr int kMaxFields = 64;          // fields in one record
+inline constexpr int kMaxRecordLength = 2048;  // bytes read for one record, CR LF included
+
+struct CsvRecord {
+  int32_t fieldCount;         // 0 to 64
+  char* fields[kMaxFields];   // slots below fieldCount hold the texts; the rest are null
+};
+
+struct CsvFile {
+  int32_t openError;  // 0 in every live CsvFile
+  FileHandle stream;
+  char* path;         // owned copy of the path given to OpenCsvFile
+  CsvRecord* record;  // current record: set by ReadRecord, or by the caller before WriteRecord
+  int32_t lineCount;  // records read (or written) so far
+  int32_t byteCount;  // bytes delivered by the stream so far
+  // The sort's own run files: a record's closing CR LF does not count towards
+  // the record-length limit when they are read back.
+  bool isRunFile;
+  // Buffering state, private to the csv layer.
+  bool writing;
+  bool atEnd;  // the end-of-file indicator: set by the first read that meets the end
+  unsigned char* buffer;
+  int32_t bufferPosition;
+  int32_t bufferLength;
+  CsvFile* nextOpen;  // list of open files, closed by FatalError
+};
+
+// mode is "rb" or "wb". Never returns on failure (1002, 1001).
+[[nodiscard]] CsvFile* OpenCsvFile(const char* path, const char* mode);
+void CloseCsvFile(CsvFile* file);
+
+// One byte, counted against the record-length limit, or -1 at the end.
+int ReadChar(CsvFile* file);
+
+// Reads one record into a new CsvRecord that becomes file->record.
+void ReadRecord(CsvFile* file, const CsvSortOption& options);
+// Writes file->record as one line; nothing for a record without fields.
+void WriteRecord(CsvFile* file, const CsvSortOption& options);
+void ReleaseRecord(CsvRecord* record);
+
+// The end-of-file indicator of a file being read.
+[[nodiscard]] inline bool IsEndOfFile(const CsvFile* file) { return file->atEnd; }

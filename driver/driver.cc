@@ -1,0 +1,37 @@
+#include "driver/driver.h"
+
+#include "cmdline/switches.h"
+#include "driver/exit_codes.h"
+#include "driver/log.h"
+#include "driver/messages.h"
+#include "platform/files.h"
+#include "platform/version.h"
+#include "sort/chunk_sort.h"
+#include "sort/compare.h"
+#include "sort/merge.h"
+
+void PrintBanner() {
+  const char* internalName = nullptr;
+  const char* fileVersion = nullptr;
+  const char* companyName = nullptr;
+  if (!GetVersionStrings(&internalName, &fileVersion, &companyName)) return;
+  // A value the version information lacks prints as "(null)".
+  LogMessage(msg::kBanner, internalName ? internalName : "(null)",
+             fileVersion ? fileVersion : "(null)", companyName ? companyName : "(null)");
+}
+
+int RunTarnsek(int argc, char** argv) {
+  PreparePlatform();
+  PrintBanner();
+  CsvSortOption* options = ParseCommandLine(argc, argv);
+  if (options->inputPath) {
+    SortCsvFile(*options);
+  } else {
+    MergeCsvFiles(*options);
+  }
+  // The output is complete; a record that lacked a key field still fails the run.
+  if (const char* warning = MissingKeyWarning()) {
+    FatalError(exit_code::kMissingKey, "%s", warning);
+  }
+  return exit_code::kNormal;
+}

@@ -1,0 +1,27 @@
+// The console log: one timestamped line per call on standard output, and the
+// one failure path of the tool.
+#pragma once
+
+#include <cstdarg>
+
+// Writes "YYYY/MM/DD hh:mm:ss <message>\n" in local time. The message is
+// formatted into 512 bytes; a longer one is cut at 511 bytes, never inside a
+// double-byte character.
+void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Logs the message, flushes and closes every file the tool has open, and ends
+// the process with the exit code. Never returns.
+[[noreturn]] void FatalError(int exitCode, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Formats into a 512-byte message buffer with the cut described above; the
+// result is what LogMessage prints. Exposed for tests.
+void FormatMessage(char (&buffer)[512], const char* format, va_list args);
+
+// The csv layer registers the function that flushes and closes its open files,
+// so that FatalError can run it without knowing about files.
+void SetCloseAllFilesHandler(void (*handler)());
+
+// A fuzzing or test build may replace the process exit: the hook receives the
+// exit code and must not return (it throws or jumps). Null restores exit().
+void SetFatalExitHook(void (*hook)(int exitCode));

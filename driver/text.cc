@@ -1,0 +1,70 @@
+#include "driver/text.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/exit_codes.h"
+#include "driver/log.h"
+#include "driver/messages.h"
+
+char* DuplicateString(const char* text) {
+  size_t length = std::strlen(text);
+  char* copy = static_cast<char*>(std::malloc(length + 1));
+  if (!copy) FatalError(exit_code::kAllocation, msg::kStringBufferAlloc);
+  std::memcpy(copy, text, length + 1);
+  return copy;
+}
+
+void CopyUnquoted(const char* source, char* destination, size_t size) {
+  if (!source || !*source) {
+    destination[0] = '\0';
+    return;
+  }
+  destination[0] = '\0';
+  size_t count = 0;
+  const char* read = source;
+  for (;;) {
+    // A quote is dropped and makes the byte after it plain data.
+    if (*read == '"') ++read;
+    if (count + 1 >= size) return;
+    if (!*read) return;
+    destination[count++] = *read++;
+    destination[count] = '\0';
+    if (!*read) return;
+  }
+}
+
+void TrimBlanks(char* text) {
+  auto isBlank = [](char c) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte >= 0x01 && byte <= 0x20;
+  };
+  char* begin = text;
+  while (isBlank(*begin)) ++begin;
+  char* end = begin + std::strlen(begin);
+  while (end > begin && isBlank(end[-1])) --end;
+  size_t length = static_cast<size_t>(end - begin);
+  std::memmove(text, begin, length);
+  text[length] = '\0';
+}
+
+size_t CharacterBoundaryAtMost(const char* text, size_t limit) {
+  size_t position = 0;
+  while (position < limit && text[position]) {
+    size_t width =
+        IsLeadByte(static_cast<unsigned char>(text[position])) && text[position + 1] ? 2 : 1;
+    if (position + width > limit) break;
+    position += width;
+  }
+  return position;
+}
+
+int CompareIgnoringCase(const char* a, const char* b) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+  const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  for (;; ++p, ++q) {
+    int x = (*p >= 'A' && *p <= 'Z') ? *p + 0x20 : *p;
+    int y = (*q >= 'A' && *q <= 'Z') ? *q + 0x20 : *q;
+    if (x != y || x == 0) return x - y;
+  }
+}

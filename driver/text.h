@@ -1,0 +1,29 @@
+// Small text operations shared by every part of the tool. Texts are byte
+// strings in code page 932 ended by a zero byte; bytes 0x80 and above are data.
+#pragma once
+
+#include <cstddef>
+
+// A heap copy of the text (never null). Ends the run with 1001 when no memory.
+[[nodiscard]] char* DuplicateString(const char* text);
+
+// Copies source into destination with every double quote dropped and the byte
+// after it taken as data ("" gives one quote). Holds at most size - 1 bytes and
+// is always terminated. A null or empty source gives the empty text.
+void CopyUnquoted(const char* source, char* destination, size_t size);
+
+// Removes blanks (bytes 0x01 to 0x20) at both ends of the text, in place.
+void TrimBlanks(char* text);
+
+// True for a code page 932 lead byte: the first byte of a double-byte character.
+[[nodiscard]] constexpr bool IsLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// The largest length <= limit at which the text can be cut without splitting a
+// double-byte character.
+[[nodiscard]] size_t CharacterBoundaryAtMost(const char* text, size_t limit);
+
+// ASCII-only case-insensitive comparison as _stricmp does in the C locale: the
+// difference of the first differing folded bytes, or 0.
+[[nodiscard]] int CompareIgnoringCase(const char* a, const char* b);

@@ -1,0 +1,29 @@
+// Paths and file attributes, as the command line needs them: a canonical form
+// (absolute, normalised, one text per file) and the attribute word.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr size_t kMaxPath = 260;  // a canonical path holds at most 259 bytes
+
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;  // nothing of that name exists
+inline constexpr uint32_t kAttributeReadOnly = 0x01;
+inline constexpr uint32_t kAttributeSystem = 0x04;  // exists, neither file nor directory
+inline constexpr uint32_t kAttributeDirectory = 0x10;
+
+// The canonical form of path into out. Returns 0, or the platform's error
+// number when no canonical form of at most 259 bytes exists (out is then the
+// empty text).
+int GetCanonicalPath(const char* path, char (&out)[kMaxPath]);
+
+// The attribute word of a canonical path, or kInvalidFileAttributes.
+[[nodiscard]] uint32_t GetPathAttributes(const char* canonicalPath);
+
+// True when two canonical paths name the same file: by file identity when both
+// exist, by the texts otherwise.
+[[nodiscard]] bool IsSameFile(const char* canonicalA, const char* canonicalB);
+
+// On a system whose absolute paths begin with "/", an argument that begins
+// with "/" is a switch only when it is exactly one of the switch letters.
+[[nodiscard]] bool SlashMayStartPath();
