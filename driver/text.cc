@@ -51,9 +51,9 @@ void TrimBlanks(char* text) {
 size_t CharacterBoundaryAtMost(const char* text, size_t limit) {
   size_t position = 0;
   while (position < limit && text[position]) {
-    size_t width =
-        IsLeadByte(static_cast<unsigned char>(text[position])) && text[position + 1] ? 2 : 1;
-    if (position + width > limit) break;
+    // A lead byte whose trail byte is missing (cut off) is not a character.
+    size_t width = IsLeadByte(static_cast<unsigned char>(text[position])) ? 2 : 1;
+    if (position + width > limit || (width == 2 && !text[position + 1])) break;
     position += width;
   }
   return position;

@@ -1,3 +1,101 @@
 #include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <string>
+
+#include "driver/log.h"
 #include "driver/text.h"
-TEST(Placeholder, Builds) { EXPECT_EQ(CompareIgnoringCase("a", "A"), 0); }
+
+namespace {
+
+std::string Unquoted(const std::string& source, size_t size = 2049) {
+  std::string out(size, 'X');
+  CopyUnquoted(source.c_str(), out.data(), size);
+  return out.c_str();
+}
+
+std::string Trimmed(std::string text) {
+  TrimBlanks(text.data());
+  return text.c_str();
+}
+
+std::string Formatted(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  FormatMessage(buffer, format, args);
+  va_end(args);
+  return std::string(buffer);
+}
+
+}  // namespace
+
+TEST(CopyUnquoted, EachQuoteMakesTheNextByteData) {
+  EXPECT_EQ(Unquoted("\"ab\"\"c\""), "ab\"c");
+  EXPECT_EQ(Unquoted("\"a\""), "a");
+  EXPECT_EQ(Unquoted("ab\"c"), "abc");
+  EXPECT_EQ(Unquoted("\"\""), "\"");
+  EXPECT_EQ(Unquoted("\"\"\""), "\"");
+  EXPECT_EQ(Unquoted("\"\"\"\""), "\"\"");
+  EXPECT_EQ(Unquoted("\""), "");
+  EXPECT_EQ(Unquoted(""), "");
+  // Shift_JIS bytes pass through, also a trail byte equal to a backslash.
+  EXPECT_EQ(Unquoted("\"\x83\x5C\x8E\x71\""), "\x83\x5C\x8E\x71");
+}
+
+TEST(CopyUnquoted, NullSourceGivesEmptyText) {
+  char out[4] = "zzz";
+  CopyUnquoted(nullptr, out, sizeof out);
+  EXPECT_STREQ(out, "");
+}
+
+TEST(CopyUnquoted, KeepsAtMostSizeMinusOneBytes) {
+  std::string longText(3000, 'a');
+  EXPECT_EQ(Unquoted(longText, 2049).size(), 2048u);
+  EXPECT_EQ(Unquoted("\"abcdef\"", 4), "abc");
+  EXPECT_EQ(Unquoted("abc", 1), "");
+}
+
+TEST(TrimBlanks, RemovesBlanksAtBothEndsOnly) {
+  EXPECT_EQ(Trimmed("  1 "), "1");
+  EXPECT_EQ(Trimmed(" a b "), "a b");
+  EXPECT_EQ(Trimmed("   "), "");
+  EXPECT_EQ(Trimmed(""), "");
+  EXPECT_EQ(Trimmed("\t\r\nx\r\n"), "x");
+  EXPECT_EQ(Trimmed("\x01z\x1f"), "z");
+}
+
+TEST(TrimBlanks, KeepsDoubleByteCharactersWhole) {
+  // "ア" is 0x83 0x41 and "　" (ideographic space) is 0x81 0x40: neither is a blank.
+  EXPECT_EQ(Trimmed(" \x83\x41 "), "\x83\x41");
+  EXPECT_EQ(Trimmed("\x81\x40x\x81\x40"), "\x81\x40x\x81\x40");
+}
+
+TEST(CompareIgnoringCase, FoldsAsciiLettersOnly) {
+  EXPECT_EQ(CompareIgnoringCase("abc", "ABC"), 0);
+  EXPECT_LT(CompareIgnoringCase("_x", "Ax"), 0);  // 'A' folds to 0x61 > '_' 0x5F
+  EXPECT_EQ(CompareIgnoringCase("\x83\x41", "\x83\x61"), 0);
+  EXPECT_GT(CompareIgnoringCase("\xE0", "z"), 0);  // bytes compare unsigned
+  EXPECT_LT(CompareIgnoringCase("ab", "abc"), 0);
+}
+
+TEST(FormatMessage, ValuesAreNeverFormats) {
+  EXPECT_EQ(Formatted("[%s] x", "100%s%d"), "[100%s%d] x");
+}
+
+TEST(FormatMessage, LongMessageIsCutAt511BytesOnACharacterBoundary) {
+  std::string ascii(600, 'a');
+  EXPECT_EQ(Formatted("%s", ascii.c_str()).size(), 511u);
+
+  // 'b' then double-byte characters: the 511th byte would be a lead byte, so
+  // the cut falls before it.
+  std::string wide = "b";
+  for (int i = 0; i < 300; ++i) wide += "\x83\x41";
+  std::string cut = Formatted("%s", wide.c_str());
+  EXPECT_EQ(cut.size(), 511u);
+  std::string evenStart;
+  for (int i = 0; i < 300; ++i) evenStart += "\x83\x41";
+  cut = Formatted("%s", evenStart.c_str());
+  EXPECT_EQ(cut.size(), 510u);
+  EXPECT_EQ(cut, evenStart.substr(0, 510));
+}

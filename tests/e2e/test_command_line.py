@@ -1,0 +1,135 @@
+"""The command line: usage text, switch counts and their order of checks."""
+import re
+import unittest
+
+from tarnsek import TarnsekTestCase, sj, STATUS
+
+USAGE = (
+    "TARNSEK [/I ファイルパス] [/O ファイルパス] [/W ディレクトリパス]\n"
+    "  [/K [フィールド位置],[フィールド型],[ソート順][:]...]\n"
+    "  [/M \"[ファイルパス][|]...\"] [/C] [/T]\n"
+    "/I\t\t\t入力ファイルパスを指定します。\n"
+    "/O\t\t\t出力ファイルパスを指定します。\n"
+    "/W\t\t\t省略できます。テンポラリファイル用のディレクトリを指定します。\n"
+    "/K\t\t\tソートキーを指定します(最大 64)。\n"
+    "フィールド位置\t\tフィールドの位置(1-64)を指定します。\n"
+    "フィールド型\t\tS 文字列, I 文字列(英字大小文字を区別しない), N 数値, D 日付時刻\n"
+    "ソート順\t\tA 昇順, D 降順\n"
+    "/M\t\t\tマージファイルパスを指定します(最大 19)。\n"
+    "\t\t\t必ずダブルクォーテーションで括ります。\n"
+    "/C\t\t\tタイトル付きのデータをソートするときに指定します。\n"
+    "\t\t\tマージには指定できません。\n"
+    "/T\t\t\tタブ区切りオプションです。\n"
+    "\t\t\tタブをエスケープすることはできません。\n"
+)
+
+BANNER = re.compile(rb"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d TARNSEK Version \d+\.\d+\.\d+\.\d+ \S.*\n")
+
+NO_INPUT = "入力ファイル [/i] スイッチがありません."
+DUP_INPUT = "入力ファイル [/i] スイッチが重複しています."
+NO_OUTPUT = "出力ファイル [/o] スイッチがありません."
+DUP_OUTPUT = "出力ファイル [/o] スイッチが重複しています."
+DUP_WORK = "テンポラリフォルダ [/w] スイッチが重複しています."
+NO_KEYS = "ソートキー [/k] スイッチがありません."
+DUP_KEYS = "ソートキー [/k] スイッチが重複しています."
+INPUT_AND_MERGE = "入力ファイル [/i] とマージ [/m] スイッチが混在しています."
+MERGE_AND_CAPTION = "マージ [/m] とキャプション [/c] は併用できません."
+DUP_MERGE = "マージ [/m] スイッチが重複しています."
+
+
+class UsageTest(TarnsekTestCase):
+    def assertUsage(self, result):
+        self.assertEqual(result.status, 0)
+        banner = BANNER.match(result.stdout)
+        self.assertIsNotNone(banner, result.stdout[:200])
+        self.assertEqual(result.stdout[banner.end():], sj(USAGE))
+
+    def test_no_arguments(self):
+        self.assertUsage(self.run_tool())
+
+    def test_help_switches(self):
+        for switch in ("/?", "-h", "/H", "-?", "/h"):
+            with self.subTest(switch=switch):
+                self.assertUsage(self.run_tool(switch))
+
+    def test_help_wins_over_wrong_switches(self):
+        self.assertUsage(self.run_tool("/I", "/I", "/x", "-bad", "/K", "/?"))
+        self.assertUsage(self.run_tool("/M", "a|b", "/I", "x", "/C", "-H"))
+
+    def test_help_beyond_36_recorded_arguments_is_not_seen(self):
+        words = ["w%d" % i for i in range(36)]
+        result = self.run_tool(*(words + ["/?"]))
+        self.assertFails(result, 3001, NO_INPUT)
+        # The 36th recorded argument is still seen.
+        self.assertUsage(self.run_tool(*(words[:35] + ["/?"])))
+
+    def test_a_value_taken_by_a_switch_takes_no_place(self):
+        # /K 1 is one record: 34 words, /K 1 and /? make 36 records.
+        words = ["w%d" % i for i in range(34)]
+        self.assertUsage(self.run_tool(*(words + ["/K", "1", "/?"])))
+
+
+class SwitchCountTest(TarnsekTestCase):
+    CASES = [
+        ((), NO_INPUT),
+        (("/O", "o", "/K", "1"), NO_INPUT),
+        (("/I", "a", "/I", "b", "/M", "m"), DUP_INPUT),
+        (("/I", "a", "/K", "1"), NO_OUTPUT),
+        (("/I", "a", "/O", "o", "/O", "p", "/K", "1"), DUP_OUTPUT),
+        (("/I", "a", "/O", "o", "/W", "w", "/W", "v", "/K", "1"), DUP_WORK),
+        (("/I", "a", "/O", "o"), NO_KEYS),
+        (("/M", "a|b", "/O", "o"), NO_KEYS),
+        (("/I", "a", "/O", "o", "/K", "1", "-k", "2"), DUP_KEYS),
+        (("/I", "a", "/M", "m", "/O", "o", "/K", "1"), INPUT_AND_MERGE),
+        (("/M", "m", "/C", "/O", "o", "/K", "1"), MERGE_AND_CAPTION),
+        (("/M", "m", "/M", "n", "/O", "o", "/K", "1"), DUP_MERGE),
+        # A switch without a value still counts.
+        (("/I", "/O", "/O", "/K", "1"), DUP_OUTPUT),
+    ]
+
+    def test_each_check_in_its_order(self):
+        for args, message in self.CASES:
+            with self.subTest(args=args):
+                # Every run is given at least one word so that no-argument usage is not hit.
+                result = self.run_tool(*(args or ("word",)))
+                self.assertFails(result, 3001, message)
+                self.assertEqual(len(result.texts), 2)  # banner, message
+
+    def test_plain_words_and_unknown_switches_are_ignored(self):
+        result = self.run_tool("/I", "a", "-x", "-in", "--i", "word", "/O", "o")
+        self.assertFails(result, 3001, NO_KEYS)
+
+    def test_value_beginning_with_dash_is_never_taken(self):
+        # -out.csv is an unknown switch, so /O has no value and the handler says so.
+        result = self.run_tool("/O", "-out.csv", "/M", "x", "/K", "1")
+        self.assertEqual(result.status, STATUS[3001])
+        self.assertNotIn("-out.csv", result.stdout.decode("cp932"))
+
+    def test_absolute_path_is_taken_as_a_value(self):
+        missing = self.path("missing.csv")
+        result = self.run_tool("/I", missing, "/O", "o.csv", "/K", "1")
+        self.assertFails(result, 3001, "入力ファイル [/i] [%s] は見つかりません." % missing)
+
+    def test_switch_letters_in_either_case_and_prefix(self):
+        result = self.run_tool("-i", "a", "/I", "b", "-O", "o", "-K", "1")
+        self.assertFails(result, 3001, DUP_INPUT)
+
+
+class LogFormatTest(TarnsekTestCase):
+    def test_every_line_is_a_timestamped_log_line(self):
+        result = self.run_tool("/I", "a", "/I", "b")
+        self.assertEqual(len(result.messages), 2)
+        for line in result.lines:
+            self.assertRegex(line, rb"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d \S")
+
+    def test_local_time_is_used(self):
+        import datetime
+        stamp = lambda line: datetime.datetime.strptime(line[:19].decode(), "%Y/%m/%d %H:%M:%S")
+        utc = stamp(self.run_tool("/I", "a", "/I", "b", env={"TZ": "UTC"}).lines[0])
+        tokyo = stamp(self.run_tool("/I", "a", "/I", "b", env={"TZ": "JST-9"}).lines[0])
+        offset = (tokyo - utc).total_seconds()
+        self.assertLess(abs(offset - 9 * 3600), 5)
+
+
+if __name__ == "__main__":
+    unittest.main()
