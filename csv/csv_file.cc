@@ -1,12 +1,196 @@
-// Stand-in until record I/O is built: every open fails.
+// Files of records. Each open file reads or writes through a buffer of its
+// own; a record read is built in the process-wide record text area and then
+// moved into one allocation that holds the CsvRecord and all its texts.
 #include "csv/csv_file.h"
 
+#include <cstdlib>
+#include <cstring>
+
+#include "csv/field_scanners.h"
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/messages.h"
+#include "driver/text.h"
 
-CsvFile* OpenCsvFile(const char* path, const char*) { FatalError(exit_code::kOpen, "[%s] not built yet", path); }
-void CloseCsvFile(CsvFile*) {}
-int ReadChar(CsvFile*) { return -1; }
-void ReadRecord(CsvFile*, const CsvSortOption&) {}
-void WriteRecord(CsvFile*, const CsvSortOption&) {}
-void ReleaseRecord(CsvRecord*) {}
+namespace {
+
+constexpr int32_t kFileBufferSize = 256 * 1024;
+
+// Every open CsvFile, so that a fatal end can flush and close them all.
+CsvFile* g_openFiles = nullptr;
+
+// The run is ending: what was written is flushed, every file closed. Errors
+// are of no use any more and are ignored. The CsvFiles themselves stay.
+void CloseAllFiles() {
+  for (CsvFile* file = g_openFiles; file; file = file->nextOpen) {
+    if (file->writing && file->bufferLength > 0 && file->stream != kNoFile) {
+      (void)WritePlatformFile(file->stream, file->buffer, static_cast<size_t>(file->bufferLength));
+    }
+    file->bufferLength = 0;
+    file->bufferPosition = 0;
+    if (file->stream != kNoFile) ClosePlatformFile(file->stream);
+    file->stream = kNoFile;
+  }
+  g_openFiles = nullptr;
+}
+
+void Unlist(CsvFile* file) {
+  for (CsvFile** link = &g_openFiles; *link; link = &(*link)->nextOpen) {
+    if (*link == file) {
+      *link = file->nextOpen;
+      break;
+    }
+  }
+  file->nextOpen = nullptr;
+}
+
+// Writes out the buffer of a file being written.
+void Spill(CsvFile* file) {
+  if (file->bufferLength == 0) return;
+  size_t size = static_cast<size_t>(file->bufferLength);
+  // Emptied first: the fatal path must not write these bytes a second time.
+  file->bufferLength = 0;
+  if (int error = WritePlatformFile(file->stream, file->buffer, size)) {
+    FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+  }
+}
+
+inline void PutBytes(CsvFile* file, const char* data, size_t size) {
+  if (size > static_cast<size_t>(kFileBufferSize - file->bufferLength)) {
+    Spill(file);
+    if (size >= static_cast<size_t>(kFileBufferSize)) {
+      if (int error = WritePlatformFile(file->stream, data, size)) {
+        FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+      }
+      return;
+    }
+  }
+  std::memcpy(file->buffer + file->bufferLength, data, size);
+  file->bufferLength += static_cast<int32_t>(size);
+}
+
+}  // namespace
+
+CsvFile* OpenCsvFile(const char* path, const char* mode) {
+  CsvFile* file = static_cast<CsvFile*>(std::calloc(1, sizeof(CsvFile)));
+  unsigned char* buffer = static_cast<unsigned char*>(std::malloc(kFileBufferSize));
+  if (!file || !buffer) FatalError(exit_code::kAllocation, msg::kCsvFileAlloc);
+
+  const bool writing = mode[0] == 'w';
+  file->openError = OpenPlatformFile(path, writing ? FileMode::kWrite : FileMode::kRead, &file->stream);
+  if (file->openError != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, path, file->openError);
+
+  file->record = nullptr;
+  file->path = DuplicateString(path);
+  file->lineCount = 0;
+  file->byteCount = 0;
+  file->isRunFile = false;
+  file->writing = writing;
+  file->atEnd = false;
+  file->buffer = buffer;
+  file->bufferPosition = 0;
+  file->bufferLength = 0;
+
+  if (!g_openFiles) SetCloseAllFilesHandler(CloseAllFiles);
+  file->nextOpen = g_openFiles;
+  g_openFiles = file;
+
+  LogMessage(msg::kFileOpened, file->path);
+  return file;
+}
+
+void CloseCsvFile(CsvFile* file) {
+  if (file->writing && file->stream != kNoFile) Spill(file);
+  Unlist(file);
+  if (file->stream != kNoFile) {
+    int error = ClosePlatformFile(file->stream);
+    file->stream = kNoFile;
+    // A written file's close may report a write that failed late.
+    if (error != 0 && file->writing) FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+  }
+  LogMessage(msg::kFileClosed, file->path);
+  std::free(file->path);
+  std::free(file->buffer);
+  std::free(file);
+}
+
+int ReadFromNextBuffer(CsvFile* file) {
+  // The end, once met, stays: the indicator is set and nothing more is read.
+  if (file->atEnd) return -1;
+  int error = 0;
+  ptrdiff_t count = ReadPlatformFile(file->stream, file->buffer, kFileBufferSize, &error);
+  if (count < 0) FatalError(exit_code::kReadWrite, msg::kReadFailed, file->path, error);
+  file->bufferPosition = 0;
+  file->bufferLength = static_cast<int32_t>(count);
+  if (count == 0) {
+    file->atEnd = true;
+    return -1;
+  }
+  return NextByte(file);
+}
+
+int ReadChar(CsvFile* file) { return NextByte(file); }
+
+void ReadRecord(CsvFile* file, const CsvSortOption& options) {
+  g_recordLength = 0;
+  g_textLength = 0;
+  int32_t offsets[kMaxFields];
+  int32_t fieldCount = 0;
+
+  int current = NextByte(file);
+  while (current != -1) {
+    if (fieldCount == kMaxFields) FatalError(exit_code::kLimit, msg::kTooManyFields, file->lineCount + 1);
+    char* text;
+    if (options.tabSeparated) {
+      text = ScanTabField(&current, file);
+    } else if (current == '"') {
+      text = ScanQuotedField(&current, file);
+    } else {
+      text = ScanPlainField(&current, file);
+    }
+    offsets[fieldCount++] = static_cast<int32_t>(text - g_recordText);
+    // 0: CR LF ended the record; -1: the file ended; else a separator.
+    if (current == 0) break;
+    if (current != -1) current = NextByte(file);
+  }
+  if (g_recordLength != 0) ++file->lineCount;
+
+  // The record and its texts in one block: the texts follow the record.
+  CsvRecord* record = static_cast<CsvRecord*>(std::malloc(sizeof(CsvRecord) + static_cast<size_t>(g_textLength)));
+  if (!record) FatalError(exit_code::kAllocation, msg::kCsvRecordAlloc);
+  char* texts = reinterpret_cast<char*>(record + 1);
+  std::memcpy(texts, g_recordText, static_cast<size_t>(g_textLength));
+  record->fieldCount = fieldCount;
+  for (int32_t i = 0; i < fieldCount; ++i) record->fields[i] = texts + offsets[i];
+  for (int32_t i = fieldCount; i < kMaxFields; ++i) record->fields[i] = nullptr;
+  file->record = record;
+}
+
+void WriteRecord(CsvFile* file, const CsvSortOption& options) {
+  const CsvRecord* record = file->record;
+  if (!record || record->fieldCount <= 0) return;
+  const char separator = options.tabSeparated ? '\t' : ',';
+  for (int32_t i = 0; i < record->fieldCount; ++i) {
+    if (i > 0) PutBytes(file, &separator, 1);
+    if (const char* text = record->fields[i]) PutBytes(file, text, std::strlen(text));
+  }
+  PutBytes(file, "\r\n", 2);
+  ++file->lineCount;
+}
+
+void ReleaseRecord(CsvRecord* record) {
+  if (!record) return;
+  // Texts made by ReadRecord follow the record in its own block, one after
+  // the other; a text anywhere else was allocated on its own.
+  const char* inBlock = reinterpret_cast<const char*>(record + 1);
+  for (int32_t i = 0; i < record->fieldCount; ++i) {
+    char* text = record->fields[i];
+    if (!text) continue;
+    if (text == inBlock) {
+      inBlock += std::strlen(text) + 1;
+    } else {
+      std::free(text);
+    }
+  }
+  std::free(record);
+}

@@ -1,0 +1,179 @@
+// The three field scanners: the whole syntax of the two file formats.
+//   comma mode: fields separated by commas, records ended by CR LF; a field
+//     whose first byte is a double quote runs to its closing quote, and inside
+//     it commas, tabs, CR and LF are data and a quote is written doubled;
+//   tab mode: fields separated by tabs, records ended by CR LF, no quoting.
+// Bytes 0x80 and above are ordinary data, and no Shift_JIS trail byte equals a
+// byte treated specially here, so double-byte text needs no handling. A zero
+// byte never belongs in a record: wherever it stands it is an invalid sequence.
+#include "csv/field_scanners.h"
+
+#include <array>
+
+#include "driver/exit_codes.h"
+#include "driver/log.h"
+#include "driver/messages.h"
+
+int32_t g_recordLength = 0;
+int32_t g_fieldLength = 0;
+int32_t g_textLength = 0;
+char g_recordText[kRecordTextSize];
+
+namespace {
+
+using StopTable = std::array<bool, 256>;
+
+constexpr StopTable MakeStops(std::initializer_list<unsigned char> bytes) {
+  StopTable table{};
+  for (unsigned char byte : bytes) table[byte] = true;
+  return table;
+}
+
+// Bytes that end a run of ordinary field bytes.
+constexpr StopTable kPlainStops = MakeStops({',', '\r', '\n', '"', 0});
+constexpr StopTable kTabStops = MakeStops({'\t', '\r', 0});
+constexpr StopTable kQuotedStops = MakeStops({'"', 0});
+
+[[noreturn]] void FailFieldBufferFull(const CsvFile* file) {
+  FatalError(exit_code::kLimit, msg::kFieldBufferFull, file->lineCount + 1);
+}
+
+char* BeginField() {
+  g_fieldLength = 0;
+  return g_recordText + g_textLength;
+}
+
+char* EndField(char* text) {
+  g_recordText[g_textLength++] = '\0';
+  return text;
+}
+
+// Stores one byte that was read for the field.
+inline void StoreByte(const CsvFile* file, int byte) {
+  // Only a run file's closing CR LF may lie beyond the limit; as data it may not.
+  if (g_recordLength > kMaxRecordLength) FailRecordTooLong(file);
+  if (g_fieldLength == kFieldBufferSize) FailFieldBufferFull(file);
+  g_recordText[g_textLength++] = static_cast<char>(byte);
+  ++g_fieldLength;
+}
+
+// Takes the ordinary bytes that wait in the read buffer straight into the
+// field, as far as the record-length limit and the field buffer allow. The byte
+// that stops the run is left for NextByte, which also meets any limit first.
+inline void TakeOrdinaryRun(CsvFile* file, const StopTable& stops) {
+  int32_t room = kMaxRecordLength - g_recordLength;
+  if (kFieldBufferSize - g_fieldLength < room) room = kFieldBufferSize - g_fieldLength;
+  if (file->bufferLength - file->bufferPosition < room) room = file->bufferLength - file->bufferPosition;
+  if (room <= 0) return;
+  const unsigned char* from = file->buffer + file->bufferPosition;
+  char* to = g_recordText + g_textLength;
+  int32_t taken = 0;
+  while (taken < room && !stops[from[taken]]) {
+    to[taken] = static_cast<char>(from[taken]);
+    ++taken;
+  }
+  file->bufferPosition += taken;
+  CountDelivered(file, taken);
+  g_recordLength += taken;
+  g_fieldLength += taken;
+  g_textLength += taken;
+}
+
+// A CR read at position crAt of the record was not followed by LF.
+[[noreturn]] void FailAfterCarriageReturn(const CsvFile* file, int32_t crAt) {
+  // A CR beyond the limit was let through only as a run file's closing CR LF.
+  if (crAt > kMaxRecordLength) FailRecordTooLong(file);
+  FailInvalidSequence(file);
+}
+
+// After a CR outside quotes: only LF may follow, and then the record ends.
+inline void ExpectLineFeed(CsvFile* file, int* current) {
+  int32_t crAt = g_recordLength;
+  if (NextByte(file) != '\n') FailAfterCarriageReturn(file, crAt);
+  *current = 0;
+}
+
+// Comma mode and tab mode differ only in the separator and in which bytes are
+// data: in tab mode a double quote, a comma and a lone LF are ordinary bytes.
+template <bool kTabMode>
+char* ScanUnquotedField(int* current, CsvFile* file) {
+  constexpr int kSeparator = kTabMode ? '\t' : ',';
+  const StopTable& stops = kTabMode ? kTabStops : kPlainStops;
+  char* text = BeginField();
+  int byte = *current;
+  for (;;) {
+    if (byte == kSeparator || byte == -1) {
+      *current = byte;
+      return EndField(text);
+    }
+    if (byte == '\r') {
+      ExpectLineFeed(file, current);
+      return EndField(text);
+    }
+    if (byte == 0 || (!kTabMode && (byte == '"' || byte == '\n'))) FailInvalidSequence(file);
+    StoreByte(file, byte);
+    TakeOrdinaryRun(file, stops);
+    byte = NextByte(file);
+  }
+}
+
+}  // namespace
+
+void FailRecordTooLong(const CsvFile* file) {
+  FatalError(exit_code::kLimit, msg::kRecordTooLong, file->lineCount + 1);
+}
+
+void FailInvalidSequence(const CsvFile* file) {
+  FatalError(exit_code::kInvalidSequence, msg::kInvalidSequence, file->lineCount + 1);
+}
+
+void CheckOverLength(CsvFile* file, int byte) {
+  // A run file holds records the tool wrote itself: a record of the full 2048
+  // bytes comes back with its CR LF after it, and that CR LF is let through.
+  // Whether the CR really closes the record is for the scanner to see.
+  if (file->isRunFile) {
+    if (g_recordLength == kMaxRecordLength + 1 && byte == '\r') return;
+    if (g_recordLength == kMaxRecordLength + 2 && byte == '\n') return;
+  }
+  FailRecordTooLong(file);
+}
+
+char* ScanPlainField(int* current, CsvFile* file) { return ScanUnquotedField<false>(current, file); }
+
+char* ScanTabField(int* current, CsvFile* file) { return ScanUnquotedField<true>(current, file); }
+
+char* ScanQuotedField(int* current, CsvFile* file) {
+  char* text = BeginField();
+  StoreByte(file, '"');  // the opening quote, already read
+  for (;;) {
+    // Within the quotes.
+    TakeOrdinaryRun(file, kQuotedStops);
+    int byte = NextByte(file);
+    if (byte == 0 || byte == -1) FailInvalidSequence(file);  // the quotes never close
+    StoreByte(file, byte);
+    if (byte != '"') continue;
+
+    // After a quote: a second quote makes a doubled quote; anything else
+    // means the quote was the closing one.
+    byte = NextByte(file);
+    if (byte == '"') {
+      StoreByte(file, byte);
+      continue;
+    }
+    if (byte == ',' || byte == -1) {
+      *current = byte;
+      return EndField(text);
+    }
+    if (byte != '\r') FailInvalidSequence(file);
+    int32_t crAt = g_recordLength;
+    byte = NextByte(file);
+    if (byte == '\n') {
+      *current = 0;
+    } else if (byte == -1 && crAt <= kMaxRecordLength) {
+      *current = -1;  // a CR as the last byte of the file ends the field
+    } else {
+      FailAfterCarriageReturn(file, crAt);
+    }
+    return EndField(text);
+  }
+}

@@ -1,0 +1,178 @@
+// The record syntax of both file formats and the record limits, read from
+// real files through ReadRecord.
+#include <string>
+
+#include "csv_test_support.h"
+#include "driver/exit_codes.h"
+#include "driver/messages.h"
+#include "fatal_capture.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct GoodCase {
+  const char* name;
+  std::string bytes;
+  bool tab;
+  Records expected;
+};
+
+struct BadCase {
+  const char* name;
+  std::string bytes;
+  bool tab;
+  int line;  // the record named in the message
+};
+
+class CsvSyntaxTest : public CsvFileTest {
+ protected:
+  // Reads the whole file expecting it to end the run with code and message.
+  void ExpectReadFails(const std::string& bytes, bool tab, int code, const std::string& message,
+                       bool runFile = false) {
+    EXPECT_FATAL(ReadBytes(bytes, tab, runFile), code, message);
+  }
+};
+
+TEST_F(CsvSyntaxTest, AcceptsEveryWellFormedShape) {
+  const std::string high = [] {
+    std::string bytes;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) bytes += static_cast<char>(byte);
+    return bytes;
+  }();
+  const GoodCase cases[] = {
+      {"plain fields", "a,b,c\r\nd\r\n", false, {{"a", "b", "c"}, {"d"}}},
+      {"quoted comma", "\"a,b\",c\r\n", false, {{"\"a,b\"", "c"}}},
+      {"quoted tab", "\"a\tb\"\r\n", false, {{"\"a\tb\""}}},
+      {"quoted LF", "\"a\nb\",x\r\n", false, {{"\"a\nb\"", "x"}}},
+      {"quoted CR LF", "\"a\r\nb\"\r\nz\r\n", false, {{"\"a\r\nb\""}, {"z"}}},
+      {"quoted lone CR", "\"a\rb\"\r\n", false, {{"\"a\rb\""}}},
+      {"two quotes only", "\"\"\r\n", false, {{"\"\""}}},
+      {"doubled quote inside", "\"a\"\"b\"\r\n", false, {{"\"a\"\"b\""}}},
+      {"doubled quote last", "\"x\"\"\",y\r\n", false, {{"\"x\"\"\"", "y"}}},
+      {"empty fields", ",,\r\n", false, {{"", "", ""}}},
+      {"separator then CR LF", "a,\r\n", false, {{"a", ""}}},
+      {"separator then end", "a,", false, {{"a"}}},
+      {"empty lines", "\r\n\r\nx\r\n", false, {{""}, {""}, {"x"}}},
+      {"tab is data in comma mode", "a\tb,c\r\n", false, {{"a\tb", "c"}}},
+      {"last line without CR LF", "a\r\nb,c", false, {{"a"}, {"b", "c"}}},
+      {"quoted field at the end", "\"a\"", false, {{"\"a\""}}},
+      {"CR last byte after closing quote", "x,\"a\"\r", false, {{"x", "\"a\""}}},
+      {"high bytes", high + "," + high + "\r\n", false, {{high, high}}},
+      {"Shift_JIS trail bytes", "\x83\x5c,\x95\x5c\x82\xa0\r\n", false, {{"\x83\x5c", "\x95\x5c\x82\xa0"}}},
+      {"tab mode fields", "a\tb\t\r\n", true, {{"a", "b", ""}}},
+      {"tab mode quote and comma", "\"a\tb,c\"\r\n", true, {{"\"a", "b,c\""}}},
+      {"tab mode lone LF", "a\nb\tc\r\n", true, {{"a\nb", "c"}}},
+      {"tab mode last line", "a\tb", true, {{"a", "b"}}},
+  };
+  for (const GoodCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReadBytes(c.bytes, c.tab), c.expected);
+  }
+}
+
+TEST_F(CsvSyntaxTest, QuotedLinesCountAsOneRecord) {
+  int lines = 0;
+  EXPECT_EQ(ReadBytes("\"a\r\nb\r\nc\"\r\nz\r\n", false, false, &lines).size(), 2u);
+  EXPECT_EQ(lines, 2);
+  // The third physical line is record 2.
+  ExpectReadFails("\"a\r\nb\"\r\nx\"y\r\n", false, exit_code::kInvalidSequence,
+                  Formatted(msg::kInvalidSequence, 2));
+}
+
+TEST_F(CsvSyntaxTest, RefusesInvalidSequencesWithTheRecordNumber) {
+  const BadCase cases[] = {
+      {"text after closing quote", "ok\r\n\"a\"b\r\n", false, 2},
+      {"space after closing quote", "\"a\" ,b\r\n", false, 1},
+      {"LF after closing quote", "\"a\"\nb\r\n", false, 1},
+      {"space before opening quote", "ok\r\nok\r\n \"a\"\r\n", false, 3},
+      {"quote inside unquoted field", "ab\"c\r\n", false, 1},
+      {"bare LF", "ok\r\na\nb\r\n", false, 2},
+      {"bare LF at line end", "a\n", false, 1},
+      {"bare LF as a field", "a,\n", false, 1},
+      {"CR before a byte", "a\rb\r\n", false, 1},
+      {"CR before CR", "a\r\r\n", false, 1},
+      {"CR before a byte, tab mode", "a\tb\rc\r\n", true, 1},
+      {"CR before a byte after closing quote", "\"a\"\rb\r\n", false, 1},
+      {"CR last byte of unquoted field", "ok\r\na\r", false, 2},
+      {"CR last byte of empty field", "a,\r", false, 1},
+      {"CR last byte, tab mode", "a\tb\r", true, 1},
+      {"end inside quotes", "ok\r\n\"abc", false, 2},
+      {"end inside quotes after CR LF", "\"abc\r\n", false, 1},
+      {"end after a doubled quote", "\"a\"\"", false, 1},
+      {"zero byte first in record", "ok\r\n\0a\r\n"s, false, 2},
+      {"zero byte first in field", "a,\0b\r\n"s, false, 1},
+      {"zero byte inside unquoted field", "ok\r\nab\0c\r\n"s, false, 2},
+      {"zero byte at end of unquoted field", "ab\0"s, false, 1},
+      {"zero byte in tab mode", "a\tb\0c\r\n"s, true, 1},
+      {"zero byte first in tab field", "a\t\0\r\n"s, true, 1},
+      {"zero byte inside quotes", "\"a\0b\"\r\n"s, false, 1},
+      {"zero byte after closing quote", "ok\r\n\"a\"\0\r\n"s, false, 2},
+  };
+  for (const BadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExpectReadFails(c.bytes, c.tab, exit_code::kInvalidSequence, Formatted(msg::kInvalidSequence, c.line));
+  }
+}
+
+TEST_F(CsvSyntaxTest, RecordLengthCountsEveryByteUpTo2048) {
+  const std::string tooLong = Formatted(msg::kRecordTooLong, 2);
+  // 2046 bytes and CR LF make 2048.
+  EXPECT_EQ(ReadBytes("a\r\n" + std::string(2046, 'x') + "\r\nb\r\n").size(), 3u);
+  // One byte more fails when the LF is read, with the record-length message
+  // and never the field buffer one.
+  ExpectReadFails("a\r\n" + std::string(2047, 'x') + "\r\n", false, exit_code::kLimit, tooLong);
+  ExpectReadFails("a\r\n" + std::string(2047, 'x') + "\r\n", true, exit_code::kLimit, tooLong);
+  ExpectReadFails("a\r\n" + std::string(5000, 'x') + "\r\n", false, exit_code::kLimit, tooLong);
+  // The end of the file counts nothing: a last line may hold 2048 bytes.
+  EXPECT_EQ(ReadBytes("a\r\n" + std::string(2048, 'x')), (Records{{"a"}, {std::string(2048, 'x')}}));
+  ExpectReadFails("a\r\n" + std::string(2049, 'x'), false, exit_code::kLimit, tooLong);
+  // Quotes and separators count.
+  std::string quoted = "\"" + std::string(2044, 'q') + "\"";
+  EXPECT_EQ(ReadBytes("a\r\n" + quoted + "\r\n"), (Records{{"a"}, {quoted}}));
+  ExpectReadFails("a\r\n\"" + std::string(2045, 'q') + "\"\r\n", false, exit_code::kLimit, tooLong);
+  std::string half = std::string(1022, 'h');
+  EXPECT_EQ(ReadBytes("a\r\n" + half + "," + half + "y\r\n").size(), 2u);
+  ExpectReadFails("a\r\n" + half + "," + half + "yy\r\n", false, exit_code::kLimit, tooLong);
+  // An invalid byte beyond the limit is never reached.
+  ExpectReadFails("a\r\n" + std::string(2048, 'x') + "\"\r\n", false, exit_code::kLimit, tooLong);
+}
+
+TEST_F(CsvSyntaxTest, RunFilesLeaveTheClosingCrLfOutOfTheCount) {
+  const std::string full(2048, 'r');
+  const std::string tooLong = Formatted(msg::kRecordTooLong, 2);
+  // A full record written back with its CR LF reads back from a run file only.
+  EXPECT_EQ(ReadBytes("a\r\n" + full + "\r\nb\r\n", false, true), (Records{{"a"}, {full}, {"b"}}));
+  EXPECT_EQ(ReadBytes("a\r\n" + full + "\r\n", true, true), (Records{{"a"}, {full}}));
+  std::string quoted = "\"" + std::string(2046, 'q') + "\"";
+  EXPECT_EQ(ReadBytes(quoted + "\r\n", false, true), (Records{{quoted}}));
+  ExpectReadFails("a\r\n" + full + "\r\n", false, exit_code::kLimit, tooLong);
+  // Everything else keeps the limit.
+  ExpectReadFails("a\r\n" + full + "x\r\n", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n" + full + "\r", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n" + full + "\rx", false, exit_code::kLimit, tooLong, true);
+  // CR LF within quotes is data, not the record's end.
+  ExpectReadFails("a\r\n\"" + std::string(2047, 'q') + "\r\nq\"\r\n", false, exit_code::kLimit, tooLong, true);
+}
+
+TEST_F(CsvSyntaxTest, SixtyFourFieldsAtMost) {
+  std::string fields64 = "f";
+  for (int i = 1; i < 64; ++i) fields64 += ",f";
+  const std::string tooMany = Formatted(msg::kTooManyFields, 2);
+  Records read = ReadBytes("a\r\n" + fields64 + "\r\n");
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[1].size(), 64u);
+  ExpectReadFails("a\r\n" + fields64 + ",g\r\n", false, exit_code::kLimit, tooMany);
+  // The empty field after a trailing comma is a 65th field...
+  ExpectReadFails("a\r\n" + fields64 + ",\r\n", false, exit_code::kLimit, tooMany);
+  // ... but a trailing comma at the end of the file opens none.
+  read = ReadBytes("a\r\n" + fields64 + ",");
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[1].size(), 64u);
+  std::string tabs64 = "f";
+  for (int i = 1; i < 64; ++i) tabs64 += "\tf";
+  EXPECT_EQ(ReadBytes(tabs64 + "\r\n", true)[0].size(), 64u);
+  ExpectReadFails("a\r\n" + tabs64 + "\t\r\n", true, exit_code::kLimit, tooMany);
+}
+
+}  // namespace
