@@ -1,12 +1,112 @@
-// Stand-in until the path checks are built: refuses every path switch so that
-// no run can proceed on unchecked paths.
 #include "cmdline/path_switches.h"
+
+#include <cstdlib>
+#include <cstring>
 
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/messages.h"
+#include "driver/text.h"
 
-uint32_t ResolvePath(const char*, char (&)[kMaxPath]) { return kInvalidFileAttributes; }
-void SetInputPath(const char*, CsvSortOption&) { FatalError(exit_code::kCommandLine, "/I: not built yet"); }
-void SetOutputPath(const char*, CsvSortOption&) { FatalError(exit_code::kCommandLine, "/O: not built yet"); }
-void SetWorkDirectory(const char*, CsvSortOption&) { FatalError(exit_code::kCommandLine, "/W: not built yet"); }
-void SetMergeFiles(const char*, CsvSortOption&) { FatalError(exit_code::kCommandLine, "/M: not built yet"); }
+namespace {
+
+// As ResolvePath; error receives 0, or the error number when the path has no
+// canonical form that fits (out is then the empty text).
+uint32_t ResolvePathReportingError(const char* path, char (&out)[kMaxPath], int& error) {
+  error = 0;
+  if (!path) return kInvalidFileAttributes;
+  char work[kMaxPath] = {};
+  error = GetCanonicalPath(path, work);
+  std::memcpy(out, work, kMaxPath);
+  return GetPathAttributes(work);
+}
+
+}  // namespace
+
+uint32_t ResolvePath(const char* path, char (&out)[kMaxPath]) {
+  int error;
+  return ResolvePathReportingError(path, out, error);
+}
+
+void SetInputPath(const char* value, CsvSortOption& options) {
+  if (!value) FatalError(exit_code::kCommandLine, msg::kInputNoValue);
+  char canonical[kMaxPath];
+  uint32_t attributes = ResolvePath(value, canonical);
+  if (attributes == kInvalidFileAttributes) {
+    FatalError(exit_code::kCommandLine, msg::kInputNotFound, value);
+  }
+  if (attributes & kAttributeDirectory) {
+    FatalError(exit_code::kCommandLine, msg::kInputIsDirectory, value);
+  }
+  options.inputPath = DuplicateString(canonical);
+}
+
+void SetOutputPath(const char* value, CsvSortOption& options) {
+  if (!value) FatalError(exit_code::kCommandLine, msg::kOutputNoValue);
+  char canonical[kMaxPath];
+  int error;
+  uint32_t attributes = ResolvePathReportingError(value, canonical, error);
+  // A name with no canonical form could never be opened: the run ends as a
+  // failed open would.
+  if (error != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, value, error);
+  if (attributes != kInvalidFileAttributes) {
+    if (attributes & kAttributeDirectory) {
+      FatalError(exit_code::kCommandLine, msg::kOutputIsDirectory, value);
+    }
+    if (attributes & kAttributeSystem) {
+      FatalError(exit_code::kCommandLine, msg::kOutputIsSystem, value);
+    }
+    if (attributes & kAttributeReadOnly) {
+      FatalError(exit_code::kCommandLine, msg::kOutputIsReadOnly, value);
+    }
+    LogMessage(msg::kOutputOverwrite, value);
+  }
+  // A new file is accepted silently; its directory is looked at when it is opened.
+  options.outputPath = DuplicateString(canonical);
+}
+
+void SetWorkDirectory(const char* value, CsvSortOption& options) {
+  if (!value) FatalError(exit_code::kCommandLine, msg::kWorkNoValue);
+  char canonical[kMaxPath];
+  uint32_t attributes = ResolvePath(value, canonical);
+  if (attributes == kInvalidFileAttributes || !(attributes & kAttributeDirectory)) {
+    FatalError(exit_code::kCommandLine, msg::kWorkNotDirectory, value);
+  }
+  options.workDirectory = DuplicateString(canonical);
+}
+
+void SetMergeFiles(const char* value, CsvSortOption& options) {
+  if (!value) FatalError(exit_code::kCommandLine, msg::kMergeNoValue);
+  char* names = DuplicateString(value);
+  char* cursor = names;
+  char* name = NextItem(cursor, '|');
+  if (!name) FatalError(exit_code::kCommandLine, msg::kMergeNotFound, "(null)");
+
+  for (; name; name = NextItem(cursor, '|')) {
+    // Counted before the name is looked at: the twentieth name is never examined.
+    if (options.fileCount >= kMaxMergeFiles) {
+      FatalError(exit_code::kCommandLine, msg::kMergeTooMany);
+    }
+    TrimBlanks(name);
+    char canonical[kMaxPath];
+    uint32_t attributes = ResolvePath(name, canonical);
+    if (attributes == kInvalidFileAttributes) {
+      FatalError(exit_code::kCommandLine, msg::kMergeNotFound, name);
+    }
+    if (attributes & kAttributeDirectory) {
+      FatalError(exit_code::kCommandLine, msg::kMergeIsDirectory, name);
+    }
+    options.fileNames[options.fileCount++] = DuplicateString(canonical);
+  }
+  std::free(names);
+
+  // Two names of one file, in pair order (0,1), (0,2), ... (1,2), ...
+  for (int i = 0; i < kMaxMergeFiles; ++i) {
+    if (!options.fileNames[i]) continue;
+    for (int j = i + 1; j < kMaxMergeFiles; ++j) {
+      if (options.fileNames[j] && IsSameFile(options.fileNames[i], options.fileNames[j])) {
+        FatalError(exit_code::kCommandLine, msg::kMergeDuplicate, options.fileNames[i]);
+      }
+    }
+  }
+}

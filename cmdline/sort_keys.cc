@@ -1,7 +1,91 @@
-// Stand-in until the key parser is built: refuses every /K value.
 #include "cmdline/sort_keys.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/messages.h"
+#include "driver/text.h"
 
-void ParseSortKeys(CsvSortOption&, const char*) { FatalError(exit_code::kCommandLine, "/K: not built yet"); }
+namespace {
+
+[[noreturn]] void RejectItem(const char* itemAsWritten) {
+  FatalError(exit_code::kCommandLine, msg::kKeyItemInvalid, itemAsWritten);
+}
+
+// One key item, "position[,type[,order]]", with blanks around each part.
+CsvSortKey* ParseKeyItem(char* item) {
+  const char* asWritten = DuplicateString(item);
+  char* parts[3] = {};
+  int partCount = 0;
+  char* cursor = item;
+  for (char* part = NextItem(cursor, ','); part; part = NextItem(cursor, ',')) {
+    if (partCount == 3) RejectItem(asWritten);
+    parts[partCount++] = part;
+  }
+  if (partCount == 0) RejectItem(asWritten);
+  for (int i = 0; i < partCount; ++i) TrimBlanks(parts[i]);
+
+  // The position is a decimal number whose integer part names the field, so
+  // 3.7 is field 3. A not-a-number would pass every comparison below.
+  errno = 0;
+  char* end = nullptr;
+  double position = std::strtod(parts[0], &end);
+  if (errno == ERANGE || *end != '\0' || std::isnan(position) || position < 1.0 ||
+      position > kMaxFieldPosition) {
+    RejectItem(asWritten);
+  }
+
+  uint32_t keyType = kKeyText;
+  if (parts[1]) {
+    static constexpr const char* kTypeLetters[] = {"s", "i", "n", "d"};
+    bool known = false;
+    for (uint32_t type = 0; type < 4 && !known; ++type) {
+      if (CompareIgnoringCase(parts[1], kTypeLetters[type]) == 0) {
+        keyType = type;
+        known = true;
+      }
+    }
+    if (!known) RejectItem(asWritten);
+  }
+
+  int32_t order = 1;
+  if (parts[2]) {
+    if (CompareIgnoringCase(parts[2], "d") == 0) {
+      order = -1;
+    } else if (CompareIgnoringCase(parts[2], "a") != 0) {
+      RejectItem(asWritten);
+    }
+  }
+  return CreateCsvSortKey(keyType, static_cast<int32_t>(position - 1.0), order);
+}
+
+}  // namespace
+
+void ParseSortKeys(CsvSortOption& options, const char* value) {
+  if (!value) FatalError(exit_code::kCommandLine, msg::kKeysNoValue);
+
+  // All items are counted before any is examined.
+  char* items[kMaxSortKeys];
+  int itemCount = 0;
+  char* cursor = DuplicateString(value);
+  for (char* item = NextItem(cursor, ':'); item; item = NextItem(cursor, ':')) {
+    if (itemCount == kMaxSortKeys) FatalError(exit_code::kCommandLine, msg::kKeysTooMany);
+    items[itemCount++] = item;
+  }
+  if (itemCount == 0) FatalError(exit_code::kCommandLine, msg::kKeysInvalid);
+
+  for (int k = 0; k < itemCount; ++k) options.sortKeys[k] = ParseKeyItem(items[k]);
+
+  for (int i = 0; i < itemCount; ++i) {
+    for (int j = i + 1; j < itemCount; ++j) {
+      if (options.sortKeys[i]->fieldIndex == options.sortKeys[j]->fieldIndex) {
+        FatalError(exit_code::kCommandLine, msg::kKeyFieldDuplicate,
+                   options.sortKeys[i]->fieldIndex + 1);
+      }
+    }
+  }
+  LogMessage(msg::kSortKeys, value);
+}

@@ -59,6 +59,15 @@ size_t CharacterBoundaryAtMost(const char* text, size_t limit) {
   return position;
 }
 
+char* NextItem(char*& cursor, char separator) {
+  while (*cursor == separator) ++cursor;
+  if (!*cursor) return nullptr;
+  char* item = cursor;
+  while (*cursor && *cursor != separator) ++cursor;
+  if (*cursor) *cursor++ = '\0';
+  return item;
+}
+
 int CompareIgnoringCase(const char* a, const char* b) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
   const unsigned char* q = reinterpret_cast<const unsigned char*>(b);

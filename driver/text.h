@@ -24,6 +24,12 @@ void TrimBlanks(char* text);
 // double-byte character.
 [[nodiscard]] size_t CharacterBoundaryAtMost(const char* text, size_t limit);
 
+// The next item of a text cut at separator, or null when none is left. Runs of
+// separators and separators at either end give no empty item (as strtok_s
+// cuts). cursor starts at the text and moves past each item, whose end is
+// overwritten with a zero byte.
+[[nodiscard]] char* NextItem(char*& cursor, char separator);
+
 // ASCII-only case-insensitive comparison as _stricmp does in the C locale: the
 // difference of the first differing folded bytes, or 0.
 [[nodiscard]] int CompareIgnoringCase(const char* a, const char* b);

@@ -1,0 +1,109 @@
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cmdline/sort_keys.h"
+#include "driver/exit_codes.h"
+#include "driver/messages.h"
+#include "fatal_capture.h"
+
+namespace {
+
+__attribute__((format(printf, 1, 2))) std::string Message(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+struct Key {
+  uint32_t keyType;
+  int32_t field;  // from 1, as written
+  int32_t order;
+};
+
+// Parses value into fresh options; fails the test when the run would end.
+std::vector<Key> Parse(const std::string& value, std::string* log = nullptr) {
+  CsvSortOption options{};
+  FatalOutcome outcome = RunExpectingFatal([&] { ParseSortKeys(options, value.c_str()); });
+  EXPECT_FALSE(outcome.ended) << value << ": " << outcome.lastMessage;
+  if (log) *log = outcome.lastMessage;
+  std::vector<Key> keys;
+  for (int k = 0; k < kMaxSortKeys && options.sortKeys[k]; ++k) {
+    keys.push_back({options.sortKeys[k]->keyType, options.sortKeys[k]->fieldIndex + 1,
+                    options.sortKeys[k]->order});
+  }
+  return keys;
+}
+
+void ExpectKeys(const std::string& value, const std::vector<Key>& expected) {
+  SCOPED_TRACE(value);
+  std::vector<Key> keys = Parse(value);
+  ASSERT_EQ(keys.size(), expected.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(keys[i].keyType, expected[i].keyType) << "key " << i;
+    EXPECT_EQ(keys[i].field, expected[i].field) << "key " << i;
+    EXPECT_EQ(keys[i].order, expected[i].order) << "key " << i;
+  }
+}
+
+void ExpectRefused(const std::string& value, const std::string& message) {
+  SCOPED_TRACE(value);
+  CsvSortOption options{};
+  EXPECT_FATAL(ParseSortKeys(options, value.c_str()), exit_code::kCommandLine, message);
+}
+
+TEST(ParseSortKeys, ItemsPartsAndDefaults) {
+  ExpectKeys("1", {{kKeyText, 1, 1}});
+  ExpectKeys("2,n,d", {{kKeyNumber, 2, -1}});
+  ExpectKeys("2,N,D", {{kKeyNumber, 2, -1}});
+  ExpectKeys("1,S,A:3,D", {{kKeyText, 1, 1}, {kKeyDateTime, 3, 1}});
+  ExpectKeys("4,i,a", {{kKeyTextIgnoreCase, 4, 1}});
+  ExpectKeys("1,S,A:", {{kKeyText, 1, 1}});
+  ExpectKeys(":1,S,A", {{kKeyText, 1, 1}});
+  ExpectKeys("1::2", {{kKeyText, 1, 1}, {kKeyText, 2, 1}});
+  // Runs of commas give no empty part: d is the type here.
+  ExpectKeys("3,,d", {{kKeyDateTime, 3, 1}});
+  ExpectKeys(",,5,,n,,,d,", {{kKeyNumber, 5, -1}});
+  ExpectKeys("1,", {{kKeyText, 1, 1}});
+  ExpectKeys(" 2 , n ", {{kKeyNumber, 2, 1}});
+}
+
+TEST(ParseSortKeys, PositionIsADecimalNumberTruncated) {
+  ExpectKeys("3.7", {{kKeyText, 3, 1}});
+  ExpectKeys("1e1", {{kKeyText, 10, 1}});
+  ExpectKeys("0x10", {{kKeyText, 16, 1}});
+  ExpectKeys("64.0", {{kKeyText, 64, 1}});
+  ExpectKeys("1.0", {{kKeyText, 1, 1}});
+  ExpectKeys("1.9999", {{kKeyText, 1, 1}});
+}
+
+TEST(ParseSortKeys, NotANumberIsNoPosition) {
+  for (const char* item : {"nan", "NAN", "-nan", "nan(1)", "inf", "1e-999"}) {
+    ExpectRefused(std::string("2:") + item, Message(msg::kKeyItemInvalid, item));
+  }
+}
+TEST(ParseSortKeys, SixtyFourItemsAndNoMore) {
+  std::string value;
+  for (int i = 64; i >= 1; --i) value += std::to_string(i) + ",n,d:";
+  std::vector<Key> keys = Parse(value);
+  ASSERT_EQ(keys.size(), 64u);
+  EXPECT_EQ(keys[0].field, 64);
+  EXPECT_EQ(keys[63].field, 1);
+  EXPECT_EQ(keys[63].keyType, kKeyNumber);
+  EXPECT_EQ(keys[63].order, -1);
+
+  // Counted before any item is examined: the malformed first item is not seen.
+  ExpectRefused("bad:" + value, msg::kKeysTooMany);
+}
+
+TEST(ParseSortKeys, LogsTheValueAsTyped) {
+  std::string log;
+  Parse(" 1 , s :: 2,N,d:", &log);
+  EXPECT_EQ(log, Message(msg::kSortKeys, " 1 , s :: 2,N,d:"));
+}
+
+}  // namespace
