@@ -15,8 +15,8 @@ void (*g_fatalExitHook)(int) = nullptr;
 
 void WriteLogLine(const char* message) {
   std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  // One thread: the shared result of localtime is safe here.
+  const std::tm& local = *std::localtime(&now);
   std::printf("%d/%02d/%02d %02d:%02d:%02d %s\n", local.tm_year + 1900, local.tm_mon + 1,
               local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, message);
   // Progress lines are meant to be seen as they happen, also through a pipe.
