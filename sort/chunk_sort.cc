@@ -1,7 +1,115 @@
-// Stand-in until the chunk sort is built: refuses to run.
+// The sort run: the input is read in chunks into the record buffer; each
+// chunk is ranked once under the keys, put in the quicksort's order on the
+// ranks, and written to a run file of its own; the run files are then merged.
 #include "sort/chunk_sort.h"
+
+#include <cstring>
 
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/messages.h"
+#include "driver/text.h"
+#include "platform/temp_files.h"
+#include "sort/key_values.h"
+#include "sort/merge.h"
+#include "sort/pivot_emulation.h"
 
-void SortCsvFile(CsvSortOption&) { FatalError(exit_code::kCommandLine, "sort: not built yet"); }
+namespace {
+
+// Slots 0..bufferCount-1 hold the records of the current chunk.
+CsvRecord* recordBuffer[kChunkRecords];
+uint32_t bufferCount = 0;
+
+// Scratch of SortChunk: the ranks of the range, the ranked slots, and the
+// records of the range in their order before sorting.
+uint32_t ranks[kChunkRecords];
+uint64_t items[kChunkRecords];
+CsvRecord* unsorted[kChunkRecords];
+
+constexpr char kRunFilePrefix[] = "sot";
+
+}  // namespace
+
+CsvRecord** RecordBuffer() { return recordBuffer; }
+uint32_t BufferCount() { return bufferCount; }
+void SetBufferCount(uint32_t count) { bufferCount = count; }
+
+void LoadChunk(CsvFile* input, const CsvSortOption& options) {
+  bufferCount = 0;
+  while (!IsEndOfFile(input) && bufferCount < static_cast<uint32_t>(kChunkRecords)) {
+    ReadRecord(input, options);
+    CsvRecord* record = input->record;
+    if (record->fieldCount > 0) {
+      recordBuffer[bufferCount++] = record;
+    } else {
+      // The read met the end of the file before any byte.
+      ReleaseRecord(record);
+      input->record = nullptr;
+    }
+  }
+  LogMessage(msg::kChunkLoaded, static_cast<int>(bufferCount));
+}
+
+void SortChunk(const CsvSortOption& options, int32_t lo, int32_t hi) {
+  const int32_t count = hi - lo + 1;
+  CsvRecord** range = recordBuffer + lo;
+  CheckKeyFields(range, count, options);
+  RankRecords(range, count, options, ranks);
+  for (int32_t k = 0; k < count; ++k) {
+    items[k] = MakeItem(ranks[k], static_cast<uint32_t>(k));
+    unsorted[k] = range[k];
+  }
+  SortRankedSlots(items, count);
+  for (int32_t k = 0; k < count; ++k) range[k] = unsorted[static_cast<uint32_t>(items[k])];
+}
+
+void WriteRunFile(CsvSortOption& options) {
+  if (options.fileCount >= kMaxRunFiles) {
+    FatalError(exit_code::kLimit, msg::kTooManyRunFiles, kMaxRunFiles);
+  }
+  char directory[kMaxPath];
+  if (options.workDirectory) {
+    std::strncpy(directory, options.workDirectory, kMaxPath - 1);
+    directory[kMaxPath - 1] = '\0';
+  } else {
+    GetTempDirectory(directory);
+  }
+  char name[kMaxPath];
+  if (!CreateTempFile(directory, kRunFilePrefix, name)) {
+    FatalError(exit_code::kTempFile, msg::kTempFileName);
+  }
+  options.fileNames[options.fileCount] = DuplicateString(name);
+
+  CsvFile* run = OpenCsvFile(name, "wb");
+  for (uint32_t k = 0; k < bufferCount; ++k) {
+    run->record = recordBuffer[k];
+    WriteRecord(run, options);
+    ReleaseRecord(recordBuffer[k]);
+    recordBuffer[k] = nullptr;
+  }
+  run->record = nullptr;
+  LogMessage(msg::kRunFileWritten, run->lineCount);
+  CloseCsvFile(run);
+  ++options.fileCount;
+}
+
+void SortCsvFile(CsvSortOption& options) {
+  LogMessage(msg::kSortStarted);
+  CsvFile* input = OpenCsvFile(options.inputPath, "rb");
+  if (options.hasCaption) {
+    // The title record, whatever it holds; it is never sorted.
+    ReadRecord(input, options);
+    SetHeaderRecord(input->record);
+  }
+  while (!IsEndOfFile(input)) {
+    LoadChunk(input, options);
+    if (bufferCount > 0) {
+      SortChunk(options, 0, static_cast<int32_t>(bufferCount) - 1);
+      WriteRunFile(options);
+    }
+  }
+  CloseCsvFile(input);
+  options.deleteFiles = true;
+  MergeCsvFiles(options);
+  LogMessage(msg::kSortFinished);
+}

@@ -1,0 +1,145 @@
+// The fast chunk sort against the literal quicksort on small chunks. Input:
+// one byte for the number of keys (1 to 4), two bytes per key (field 1 to 4;
+// type S, I, N, D and the order), then the records, one per line, fields cut at
+// commas. When every record holds every key field both sorts must leave the
+// very same permutation; otherwise the fast one must still leave a permutation.
+// The literal sort runs on a table of CompareRecords results, which is what it
+// would see from the records themselves.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chunk_sort_reference.h"
+#include "csv/csv_file.h"
+#include "driver/exit_codes.h"
+#include "fuzz_support.h"
+#include "sort/chunk_sort.h"
+#include "sort/compare.h"
+
+namespace {
+
+constexpr size_t kMaxChunk = 32;
+
+struct Slot {
+  int32_t index;
+};
+
+struct TableCompare {
+  const std::vector<int8_t>* table;
+  size_t count;
+  int operator()(const Slot* a, const Slot* b) const {
+    return (*table)[static_cast<size_t>(a->index) * count + static_cast<size_t>(b->index)];
+  }
+};
+
+void ReleaseTestRecord(CsvRecord* record) {
+  for (int i = 0; i < record->fieldCount; ++i) std::free(record->fields[i]);
+  std::free(record);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  PrepareFuzzTarget();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  CsvSortOption options{};
+  CsvSortKey keys[4];
+  const int keyCount = 1 + (data[0] & 3);
+  size_t at = 1;
+  for (int k = 0; k < keyCount; ++k) {
+    if (at + 2 > size) return 0;
+    keys[k] = CsvSortKey{static_cast<uint32_t>(data[at + 1] & 3), data[at] & 3, (data[at + 1] & 4) ? -1 : 1};
+    options.sortKeys[k] = &keys[k];
+    at += 2;
+  }
+
+  std::vector<CsvRecord*> records;
+  bool everyKeyPresent = true;
+  while (at < size && records.size() < kMaxChunk) {
+    size_t end = at;
+    while (end < size && data[end] != '\n') ++end;
+    auto* record = static_cast<CsvRecord*>(std::calloc(1, sizeof(CsvRecord)));
+    size_t fieldStart = at;
+    for (size_t p = at; p <= end && record->fieldCount < kMaxFields; ++p) {
+      if (p == end || data[p] == ',') {
+        std::string text(reinterpret_cast<const char*>(data + fieldStart), p - fieldStart);
+        record->fields[record->fieldCount++] = strdup(text.c_str());
+        fieldStart = p + 1;
+      }
+    }
+    for (int k = 0; k < keyCount; ++k) {
+      if (keys[k].fieldIndex >= record->fieldCount) everyKeyPresent = false;
+    }
+    records.push_back(record);
+    at = end + 1;
+  }
+  const size_t n = records.size();
+  if (n == 0) return 0;
+
+  CsvRecord** buffer = RecordBuffer();
+  for (size_t i = 0; i < n; ++i) buffer[i] = records[i];
+  SetBufferCount(static_cast<uint32_t>(n));
+  int fatalCode = 0;
+  try {
+    SortChunk(options, 0, static_cast<int32_t>(n) - 1);
+  } catch (const FatalEnd& end) {
+    fatalCode = end.exitCode;
+  }
+  std::vector<size_t> fastOrder(n);
+  for (size_t k = 0; k < n; ++k) {
+    size_t i = 0;
+    while (i < n && records[i] != buffer[k]) ++i;
+    FUZZ_CHECK(i < n);
+    fastOrder[k] = i;
+  }
+  SetBufferCount(0);
+
+  if (fatalCode != 0) {
+    // Only a number field of more than 12 number characters ends a sort.
+    FUZZ_CHECK(fatalCode == exit_code::kLimit);
+    bool tooLong = false;
+    for (CsvRecord* record : records) {
+      for (int k = 0; k < keyCount; ++k) {
+        if (keys[k].keyType != kKeyNumber || keys[k].fieldIndex >= record->fieldCount) continue;
+        try {
+          (void)ParseNumberField(record->fields[keys[k].fieldIndex]);
+        } catch (const FatalEnd&) {
+          tooLong = true;
+        }
+      }
+    }
+    FUZZ_CHECK(tooLong);
+  } else {
+    std::vector<bool> seen(n, false);
+    for (size_t i : fastOrder) {
+      FUZZ_CHECK(!seen[i]);
+      seen[i] = true;
+    }
+    if (everyKeyPresent) {
+      std::vector<int8_t> table(n * n);
+      for (size_t i = 0; i < n; ++i) {
+        for (size_t j = 0; j < n; ++j) {
+          int result = CompareRecords(records[i], records[j], options);
+          table[i * n + j] = static_cast<int8_t>((result > 0) - (result < 0));
+        }
+      }
+      std::vector<Slot> slots(n);
+      std::vector<Slot*> literal(n);
+      for (size_t i = 0; i < n; ++i) {
+        slots[i].index = static_cast<int32_t>(i);
+        literal[i] = &slots[i];
+      }
+      ReferenceChunkSort<Slot, TableCompare> reference(literal.data(), TableCompare{&table, n});
+      reference.SortChunk(0, static_cast<int32_t>(n) - 1);
+      for (size_t k = 0; k < n; ++k) FUZZ_CHECK(static_cast<size_t>(literal[k]->index) == fastOrder[k]);
+    }
+  }
+  for (CsvRecord* record : records) ReleaseTestRecord(record);
+  return 0;
+}

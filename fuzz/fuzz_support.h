@@ -1,0 +1,101 @@
+// Shared by the fuzz targets: a fatal end becomes an exception that the target
+// catches, so that one input's failure does not end the fuzzing process, and
+// the console log goes nowhere unless TARNSEK_FUZZ_LOG is set.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/log.h"
+
+#include <sanitizer/allocator_interface.h>
+
+struct FatalEnd {
+  int exitCode;
+};
+
+[[noreturn]] inline void ThrowFatalEnd(int exitCode) { throw FatalEnd{exitCode}; }
+
+// Call once from LLVMFuzzerInitialize.
+inline void PrepareFuzzTarget() {
+  // Without TZ every log line reloads the time zone and keeps a new copy of
+  // its name; with it the zone is read once.
+  setenv("TZ", "UTC", 0);
+  SetFatalExitHook(ThrowFatalEnd);
+  if (!std::getenv("TARNSEK_FUZZ_LOG")) {
+    std::fflush(stdout);
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      close(null);
+    }
+  }
+  // The first log line loads the time zone and the first throw readies the
+  // unwinder; both keep what they allocate. Done here, outside any arena.
+  try {
+    FatalError(1, "%s", "fuzz target ready");
+  } catch (const FatalEnd&) {
+  }
+}
+
+// Parts of the tool keep what they allocate for the life of the process (the
+// options, their texts, the command-line records). Between BeginArena and
+// FreeArena every allocation that is not freed again is noted, and FreeArena
+// frees them, so that millions of runs neither grow nor look like leaks.
+namespace arena {
+inline constexpr int kCapacity = 1 << 14;
+inline const volatile void* g_live[kCapacity];
+inline int g_count = 0;
+inline bool g_active = false;
+inline bool g_overflow = false;
+
+inline void OnMalloc(const volatile void* pointer, size_t) {
+  if (!g_active || !pointer) return;
+  if (g_count == kCapacity) {
+    g_overflow = true;
+    return;
+  }
+  g_live[g_count++] = pointer;
+}
+
+inline void OnFree(const volatile void* pointer) {
+  if (!g_active || !pointer) return;
+  for (int i = g_count - 1; i >= 0; --i) {
+    if (g_live[i] == pointer) {
+      g_live[i] = g_live[--g_count];
+      return;
+    }
+  }
+}
+}  // namespace arena
+
+inline void InstallArenaHooks() { __sanitizer_install_malloc_and_free_hooks(arena::OnMalloc, arena::OnFree); }
+
+inline void BeginArena() {
+  arena::g_count = 0;
+  arena::g_overflow = false;
+  arena::g_active = true;
+}
+
+inline void FreeArena() {
+  arena::g_active = false;
+  for (int i = 0; i < arena::g_count; ++i) std::free(const_cast<void*>(arena::g_live[i]));
+  arena::g_count = 0;
+  if (arena::g_overflow) {
+    std::fprintf(stderr, "arena overflow: more than %d live allocations\n", arena::kCapacity);
+    std::abort();
+  }
+}
+
+// A violated property: said on stderr, then a crash that libFuzzer reports
+// with the input.
+#define FUZZ_CHECK(condition)                                                    \
+  do {                                                                           \
+    if (!(condition)) {                                                          \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                              \
+    }                                                                            \
+  } while (0)

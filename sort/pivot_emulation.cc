@@ -1,0 +1,331 @@
+// The chunk quicksort on ranked slots.
+//
+// Once every record is replaced by its rank, the partition scans and the
+// exchange sort of the pivot choice only ever compare ranks, so running them
+// on the ranks moves the records exactly as comparing the records would. What
+// makes it fast is leaving out the work that cannot move anything:
+//
+// - Within one pass of the exchange sort (slot a against the slots of the
+//   later entries), once slot x has been compared with a, a holds a rank no
+//   larger than x's for the rest of the pass: a only receives smaller ranks,
+//   and x only ever receives a's larger one. So only the first entry of each
+//   slot after the pass's own entry counts, and entries naming a itself are
+//   no-ops. A pass whose slot is the slot of the pass just before it finds
+//   nothing to exchange either.
+// - Once a pass's slot holds the lowest rank of the range (or of the 513
+//   samples), no later slot can be smaller: the rest of the pass is skipped.
+// - For ranges of fewer than 64 slots, the most frequent ones, the passes
+//   that remain are kept once per size as plain lists of slot offsets.
+// - A range whose ranks are all equal exchanges nothing in its pivot choice.
+// - A range whose ranks are all distinct has only one sorted order, so it is
+//   sorted directly and its partitions are never visited.
+// - When the 513 sampled ranks are distinct, the exchange sort leaves them in
+//   ascending order along the entries, so they are sorted directly.
+#include "sort/pivot_emulation.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+constexpr int kWords = (kSamplePositions + 63) / 64;  // bits for the entries 0..512
+constexpr int kPivotEntry = kSamplePositions / 2;     // 256
+constexpr int kMaxChunk = 65536;
+
+// The exchange sort of a range of fewer than 513 slots, where entries repeat.
+// Positions depend only on the size m of the range, so they are kept per m as
+// offsets from lo, with the entry of the next occurrence of each entry's slot
+// and the entries that are the first of their slot from entry 1 on.
+struct SmallSample {
+  bool ready;
+  uint16_t entry[kSamplePositions];
+  int16_t next[kSamplePositions];
+  uint64_t first[kWords];
+};
+
+SmallSample smallSamples[kSamplePositions];
+
+// For the most frequent ranges, the smallest, each pass is kept as its slot and
+// the list of its partner slots, so that a pivot choice runs only the
+// comparisons that can exchange anything. All sizes below 64 take 88,181
+// partners in 3,905 passes.
+constexpr int kFlatSizes = 64;
+constexpr int kFlatPartners = 88181;
+constexpr int kFlatPasses = 3905;
+
+struct FlatPass {
+  uint8_t slot;
+  uint8_t partnerCount;
+};
+
+struct FlatSample {
+  bool ready;
+  int32_t firstPass;
+  int32_t passCount;
+  int32_t firstPartner;
+  uint8_t pivotSlot;
+};
+
+FlatSample flatSamples[kFlatSizes];
+FlatPass flatPasses[kFlatPasses];
+uint8_t flatPartners[kFlatPartners];
+int32_t flatPassesUsed = 0;
+int32_t flatPartnersUsed = 0;
+
+// Per-rank marks used to tell whether a range holds a rank twice.
+uint32_t rankMark[kMaxChunk];
+uint32_t markGeneration = 0;
+
+void FillSamplePositions(int32_t lo, int32_t hi, SampleList& list) {
+  list.count = 0;
+  list.positions[list.count++] = lo;
+  AddSamplePositions(lo, hi, 1, list);
+  list.positions[list.count++] = hi;
+}
+
+const SmallSample& SmallSampleOf(int32_t m) {
+  SmallSample& sample = smallSamples[m];
+  if (sample.ready) return sample;
+  SampleList list;
+  FillSamplePositions(0, m - 1, list);
+  int16_t firstEntry[kSamplePositions];
+  std::fill(std::begin(firstEntry), std::end(firstEntry), static_cast<int16_t>(-1));
+  for (int q = kSamplePositions - 1; q >= 0; --q) {
+    uint16_t slot = static_cast<uint16_t>(list.positions[q]);
+    sample.entry[q] = slot;
+    sample.next[q] = firstEntry[slot];
+    if (q > 0) firstEntry[slot] = static_cast<int16_t>(q);  // entry 0 is no later entry
+  }
+  std::fill(std::begin(sample.first), std::end(sample.first), 0);
+  for (int slot = 0; slot < m; ++slot) {
+    int q = firstEntry[slot];
+    if (q > 0) sample.first[q >> 6] |= uint64_t{1} << (q & 63);
+  }
+  sample.ready = true;
+  return sample;
+}
+
+// One pass of the exchange sort: current (the pass's own slot) against the
+// slots of the later entries that are the first of their slot, from entry
+// `from` on. Returns what the pass's own slot holds afterwards. Once it holds
+// the lowest rank of the range, nothing later can be smaller.
+uint64_t ExchangePass(uint64_t* v, const uint16_t* entry, const uint64_t* later, int from,
+                      uint64_t current, uint32_t lowest) {
+  uint32_t currentRank = RankOf(current);
+  if (currentRank == lowest) return current;
+  for (int w = from >> 6; w < kWords; ++w) {
+    for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
+      uint64_t& partner = v[entry[(w << 6) + std::countr_zero(bits)]];
+      if (RankOf(partner) < currentRank) {
+        std::swap(partner, current);
+        currentRank = RankOf(current);
+        if (currentRank == lowest) return current;
+      }
+    }
+  }
+  return current;
+}
+
+const FlatSample* ForgetFlatSample(const FlatSample& flat) {
+  flatPassesUsed = flat.firstPass;
+  flatPartnersUsed = flat.firstPartner;
+  return nullptr;
+}
+
+// Null when the pools cannot hold the passes of size m (they are sized to
+// hold every size below 64).
+const FlatSample* FlatSampleOf(int32_t m) {
+  FlatSample& flat = flatSamples[m];
+  if (flat.ready) return &flat;
+  const SmallSample& sample = SmallSampleOf(m);
+  flat.firstPass = flatPassesUsed;
+  flat.firstPartner = flatPartnersUsed;
+  flat.pivotSlot = static_cast<uint8_t>(sample.entry[kPivotEntry]);
+  uint64_t later[kWords];
+  std::memcpy(later, sample.first, sizeof later);
+  for (int p = 0; p < kSamplePositions - 1; ++p) {
+    const int a = sample.entry[p];
+    if (p == 0 || a != sample.entry[p - 1]) {
+      int count = 0;
+      for (int w = (p + 1) >> 6; w < kWords; ++w) {
+        for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
+          const int x = sample.entry[(w << 6) + std::countr_zero(bits)];
+          if (x == a) continue;
+          if (flatPartnersUsed == kFlatPartners) return ForgetFlatSample(flat);
+          flatPartners[flatPartnersUsed++] = static_cast<uint8_t>(x);
+          ++count;
+        }
+      }
+      if (count > 0) {
+        if (flatPassesUsed == kFlatPasses) return ForgetFlatSample(flat);
+        flatPasses[flatPassesUsed++] = {static_cast<uint8_t>(a), static_cast<uint8_t>(count)};
+      }
+    }
+    const int leaving = p + 1;
+    later[leaving >> 6] &= ~(uint64_t{1} << (leaving & 63));
+    const int following = sample.next[leaving];
+    if (following > 0) later[following >> 6] |= uint64_t{1} << (following & 63);
+  }
+  flat.passCount = flatPassesUsed - flat.firstPass;
+  flat.ready = true;
+  return &flat;
+}
+
+uint64_t SelectFlatPivot(uint64_t* v, const FlatSample& flat, uint32_t lowest) {
+  const uint8_t* partner = flatPartners + flat.firstPartner;
+  const FlatPass* pass = flatPasses + flat.firstPass;
+  for (int32_t k = 0; k < flat.passCount; ++k) {
+    uint64_t current = v[pass[k].slot];
+    uint32_t currentRank = RankOf(current);
+    for (int c = 0; c < pass[k].partnerCount && currentRank != lowest; ++c) {
+      uint64_t& held = v[partner[c]];
+      if (RankOf(held) < currentRank) {
+        std::swap(held, current);
+        currentRank = RankOf(current);
+      }
+    }
+    v[pass[k].slot] = current;
+    partner += pass[k].partnerCount;
+  }
+  return v[flat.pivotSlot];
+}
+
+// The exchange sort over a range of m < 513 slots starting at v, whose
+// lowest rank is `lowest`.
+uint64_t SelectSmallPivot(uint64_t* v, int32_t m, uint32_t lowest) {
+  const SmallSample& sample = SmallSampleOf(m);
+  // Entries of the current pass's later part that are the first of their slot.
+  uint64_t later[kWords];
+  std::memcpy(later, sample.first, sizeof later);
+  for (int p = 0; p < kSamplePositions - 1; ++p) {
+    const int a = sample.entry[p];
+    if (p == 0 || a != sample.entry[p - 1]) {
+      // The pass's own slot among the later entries is no partner.
+      const int own = sample.next[p];
+      if (own > 0) later[own >> 6] &= ~(uint64_t{1} << (own & 63));
+      v[a] = ExchangePass(v, sample.entry, later, p + 1, v[a], lowest);
+      if (own > 0) later[own >> 6] |= uint64_t{1} << (own & 63);
+    }
+    // Entry p + 1 leaves the later part; its slot's next entry takes its place.
+    const int leaving = p + 1;
+    later[leaving >> 6] &= ~(uint64_t{1} << (leaving & 63));
+    const int following = sample.next[leaving];
+    if (following > 0) later[following >> 6] |= uint64_t{1} << (following & 63);
+  }
+  return v[sample.entry[kPivotEntry]];
+}
+
+// The exchange sort over 513 distinct slots of a range of 513 or more.
+uint64_t SelectLargePivot(uint64_t* items, int32_t lo, int32_t hi) {
+  SampleList list;
+  FillSamplePositions(lo, hi, list);
+  uint64_t sampled[kSamplePositions];
+  for (int k = 0; k < kSamplePositions; ++k) sampled[k] = items[list.positions[k]];
+
+  uint64_t sorted[kSamplePositions];
+  std::memcpy(sorted, sampled, sizeof sorted);
+  std::sort(std::begin(sorted), std::end(sorted));
+  bool distinct = true;
+  for (int k = 1; k < kSamplePositions && distinct; ++k) {
+    distinct = RankOf(sorted[k - 1]) != RankOf(sorted[k]);
+  }
+  if (distinct) {
+    std::memcpy(sampled, sorted, sizeof sampled);
+  } else {
+    // Once a pass's slot holds the lowest sampled rank, nothing later is smaller.
+    const uint32_t lowest = RankOf(sorted[0]);
+    for (int p = 0; p < kSamplePositions - 1; ++p) {
+      uint64_t current = sampled[p];
+      uint32_t currentRank = RankOf(current);
+      for (int q = p + 1; q < kSamplePositions && currentRank != lowest; ++q) {
+        if (RankOf(sampled[q]) < currentRank) {
+          std::swap(sampled[q], current);
+          currentRank = RankOf(current);
+        }
+      }
+      sampled[p] = current;
+    }
+  }
+  for (int k = 0; k < kSamplePositions; ++k) items[list.positions[k]] = sampled[k];
+  return sampled[kPivotEntry];
+}
+
+enum class RangeKind { kMixed, kAllEqual, kAllDistinct };
+
+RangeKind KindOf(const uint64_t* items, int32_t lo, int32_t hi) {
+  if (++markGeneration == 0) {
+    std::fill(std::begin(rankMark), std::end(rankMark), 0);
+    markGeneration = 1;
+  }
+  const uint32_t firstRank = RankOf(items[lo]);
+  bool allEqual = true;
+  bool distinct = true;
+  for (int32_t k = lo; k <= hi; ++k) {
+    const uint32_t rank = RankOf(items[k]);
+    if (rank != firstRank) allEqual = false;
+    if (rankMark[rank] == markGeneration) distinct = false;
+    rankMark[rank] = markGeneration;
+    if (!allEqual && !distinct) return RangeKind::kMixed;
+  }
+  if (distinct) return RangeKind::kAllDistinct;
+  return allEqual ? RangeKind::kAllEqual : RangeKind::kMixed;
+}
+
+void SortRange(uint64_t* items, int32_t lo, int32_t hi) {
+  for (;;) {
+    uint32_t pivotRank;
+    switch (KindOf(items, lo, hi)) {
+      case RangeKind::kAllDistinct:
+        // Item order is rank order when no two ranks are equal.
+        std::sort(items + lo, items + hi + 1);
+        return;
+      case RangeKind::kAllEqual:
+        pivotRank = RankOf(items[lo]);
+        break;
+      default:
+        pivotRank = RankOf(SelectPivot(items, lo, hi));
+        break;
+    }
+    // Hoare partitioning: the pivot's rank stops both scans within the range.
+    int32_t i = lo - 1;
+    int32_t j = hi + 1;
+    for (;;) {
+      do ++i; while (RankOf(items[i]) < pivotRank);
+      do --j; while (RankOf(items[j]) > pivotRank);
+      if (i >= j) break;
+      std::swap(items[i], items[j]);
+    }
+    if (lo < i - 1) SortRange(items, lo, i - 1);
+    if (j + 1 >= hi) return;
+    lo = j + 1;
+  }
+}
+
+}  // namespace
+
+void AddSamplePositions(int32_t L, int32_t R, int level, SampleList& list) {
+  const int32_t M = (L + R) / 2;
+  list.positions[list.count++] = M;
+  if (level < kSampleLevels) {
+    AddSamplePositions(L, M, level + 1, list);
+    AddSamplePositions(M, R, level + 1, list);
+  }
+}
+
+uint64_t SelectPivot(uint64_t* items, int32_t lo, int32_t hi) {
+  if (hi - lo + 1 < kSamplePositions) {
+    uint32_t lowest = RankOf(items[lo]);
+    for (int32_t k = lo + 1; k <= hi; ++k) lowest = std::min(lowest, RankOf(items[k]));
+    if (hi - lo + 1 < kFlatSizes) {
+      if (const FlatSample* flat = FlatSampleOf(hi - lo + 1)) return SelectFlatPivot(items + lo, *flat, lowest);
+    }
+    return SelectSmallPivot(items + lo, hi - lo + 1, lowest);
+  }
+  return SelectLargePivot(items, lo, hi);
+}
+
+void SortRankedSlots(uint64_t* items, int32_t count) {
+  if (count > 0) SortRange(items, 0, count - 1);
+}

@@ -1,0 +1,255 @@
+"""Sort mode (/I): chunks of 65536 records sorted into run files, merged into
+the output behind the /C title record, run files deleted."""
+import os
+import re
+import unittest
+
+from tarnsek import TarnsekTestCase
+
+SORT_STARTED = "ソートを開始しました."
+SORT_FINISHED = "ソートが終了しました."
+MERGE_STARTED = "マージを開始しました."
+MERGE_FINISHED = "マージが終了しました."
+TOO_MANY_RUN_FILES = "テンポラリファイル数が規定値 [19] を超えました."
+NO_TEMP_NAME = "テンポラリファイル名の取得に失敗しました."
+RUN_FILE = re.compile(r"^\[(.*/sot[0-9A-F]{4}\.tmp)\] ファイルをオープンしました\.$")
+
+
+def opened(path):
+    return "[%s] ファイルをオープンしました." % path
+
+
+def closed(path):
+    return "[%s] ファイルをクローズしました." % path
+
+
+def loaded(count):
+    return "バッファへ [%d] 行ロードしました." % count
+
+
+def run_written(count):
+    return "テンポラリファイルへレコードを [%d] 行出力しました." % count
+
+
+def read_count(path, count):
+    return "[%s] ファイルから [%d] 行読み込みました." % (path, count)
+
+
+def merge_written(count):
+    return "マージファイルへレコードを [%d] 行出力しました." % count
+
+
+def deleted(path):
+    return "[%s] ファイルを削除しました." % path
+
+
+def numbered(count, start=0):
+    """count distinct records, already in key order: 7-digit numbers."""
+    return b"".join(b"%07d\r\n" % i for i in range(start, start + count))
+
+
+class SortTestCase(TarnsekTestCase):
+    def setUp(self):
+        super().setUp()
+        self.work = self.path("work")
+        os.mkdir(self.work)
+
+    def full(self, name):
+        return os.path.join(os.path.realpath(self.dir), name)
+
+    def sort(self, data, keys="1", *extra, env=None, work=True):
+        self.write("in.csv", data)
+        args = ["/I", "in.csv", "/O", "out.csv", "/K", keys]
+        if work:
+            args += ["/W", self.work]
+        return self.run_tool(*(args + list(extra)), env=env)
+
+    def run_files(self, result):
+        """The run files in the order the log opened them first."""
+        names = []
+        for text in result.texts:
+            match = RUN_FILE.match(text)
+            if match and match.group(1) not in names:
+                names.append(match.group(1))
+        return names
+
+    def sort_log(self, result):
+        texts = result.texts
+        self.assertIn(SORT_STARTED, texts, result.stdout.decode("cp932", "replace"))
+        return texts[texts.index(SORT_STARTED):]
+
+
+class SortLogTest(SortTestCase):
+    def test_one_record_exact_log(self):
+        result = self.sort(b"only,1\r\n")
+        self.assertSucceeds(result)
+        runs = self.run_files(result)
+        self.assertEqual(len(runs), 1)
+        run = runs[0]
+        self.assertEqual(os.path.dirname(run), os.path.realpath(self.work))
+        inp, out = self.full("in.csv"), self.full("out.csv")
+        self.assertEqual(self.sort_log(result), [
+            SORT_STARTED,
+            opened(inp),
+            loaded(1),
+            opened(run),
+            run_written(1),
+            closed(run),
+            closed(inp),
+            MERGE_STARTED,
+            opened(out),
+            opened(run),
+            read_count(run, 1),
+            closed(run),
+            merge_written(1),
+            closed(out),
+            deleted(run),
+            MERGE_FINISHED,
+            SORT_FINISHED,
+        ])
+        self.assertEqual(self.read("out.csv"), b"only,1\r\n")
+        self.assertEqual(os.listdir(self.work), [])
+
+    def test_empty_input_without_caption(self):
+        result = self.sort(b"")
+        self.assertSucceeds(result)
+        inp, out = self.full("in.csv"), self.full("out.csv")
+        self.assertEqual(self.sort_log(result), [
+            SORT_STARTED, opened(inp), loaded(0), closed(inp),
+            MERGE_STARTED, opened(out), merge_written(0), closed(out), MERGE_FINISHED,
+            SORT_FINISHED,
+        ])
+        self.assertEqual(self.read("out.csv"), b"")
+
+    def test_empty_input_with_caption(self):
+        result = self.sort(b"", "1", "/C")
+        self.assertSucceeds(result)
+        inp, out = self.full("in.csv"), self.full("out.csv")
+        self.assertEqual(self.sort_log(result), [
+            SORT_STARTED, opened(inp), closed(inp),
+            MERGE_STARTED, opened(out), merge_written(0), closed(out), MERGE_FINISHED,
+            SORT_FINISHED,
+        ])
+        self.assertEqual(self.read("out.csv"), b"")
+
+    def test_run_files_follow_tmpdir_without_work_directory(self):
+        tmp = self.path("tmp")
+        os.mkdir(tmp)
+        result = self.sort(b"b\r\na\r\n", work=False, env={"TMPDIR": tmp})
+        self.assertSucceeds(result)
+        runs = self.run_files(result)
+        self.assertEqual([os.path.dirname(r) for r in runs], [os.path.realpath(tmp)])
+        self.assertIn(deleted(runs[0]), result.texts)
+        self.assertEqual(os.listdir(tmp), [])
+        self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
+
+    def test_no_run_file_can_be_made(self):
+        result = self.sort(b"b\r\na\r\n", work=False, env={"TMPDIR": self.path("missing")})
+        self.assertFails(result, 1003, NO_TEMP_NAME)
+        self.assertEqual(result.texts[-2], loaded(2))
+        self.assertFalse(os.path.exists(self.path("out.csv")))
+
+
+class SortOrderTest(SortTestCase):
+    def test_equal_records_leave_in_the_quicksort_order(self):
+        # Two equal records: second, first; three: third, second, first;
+        # four: third, fourth, first, second.
+        for count, order in ((2, [2, 1]), (3, [3, 2, 1]), (4, [3, 4, 1, 2])):
+            data = b"".join(b"same,%d\r\n" % i for i in range(1, count + 1))
+            result = self.sort(data)
+            self.assertSucceeds(result)
+            self.assertEqual(self.read("out.csv"),
+                             b"".join(b"same,%d\r\n" % i for i in order), count)
+
+    def test_keys_types_and_orders(self):
+        data = b'b,"1,000"\r\nA,999\r\na,"1,000"\r\nB,-0\r\nc,1000\r\n'
+        # Number descending, then text ascending.
+        result = self.sort(data, "2,N,D:1")
+        self.assertSucceeds(result)
+        self.assertEqual(self.read("out.csv"),
+                         b'a,"1,000"\r\nb,"1,000"\r\nc,1000\r\nA,999\r\nB,-0\r\n')
+
+    def test_last_record_without_line_end_and_empty_line(self):
+        result = self.sort(b"c\r\n\r\nb\r\na")
+        self.assertSucceeds(result)
+        self.assertEqual(self.read("out.csv"), b"\r\na\r\nb\r\nc\r\n")
+        self.assertIn(loaded(4), result.texts)
+
+    def test_last_record_of_2048_bytes_without_line_end(self):
+        long_record = b"z" * 2048
+        result = self.sort(b"b\r\n" + long_record)
+        self.assertSucceeds(result)
+        self.assertEqual(self.read("out.csv"), b"b\r\n" + long_record + b"\r\n")
+
+    def test_caption_heads_the_output_and_is_never_compared(self):
+        # The title lacks the key field: no missing-key warning from it.
+        result = self.sort(b"title\r\nc,3\r\na,1\r\nb,2\r\n", "2,N", "/C")
+        self.assertSucceeds(result)
+        self.assertEqual(self.read("out.csv"), b"title\r\na,1\r\nb,2\r\nc,3\r\n")
+        self.assertIn(loaded(3), result.texts)
+        self.assertIn(merge_written(4), result.texts)
+
+    def test_caption_counts_in_line_numbers(self):
+        result = self.sort(b"title\r\n" + b"x" * 2047 + b"\r\n", "1", "/C")
+        self.assertFails(result, 2002, "[LINE:2] 最大レコード長を超えました.")
+        self.assertEqual(os.listdir(self.work), [])
+
+    def test_missing_key_field_ends_with_4001_after_the_output(self):
+        result = self.sort(b"b,2\r\na\r\nc,1\r\n", "2,N:1")
+        self.assertFails(result, 4001, "比較フィールドがないレコードが見つかりました.")
+        self.assertEqual(sorted(self.read("out.csv").split(b"\r\n")[:-1]), [b"a", b"b,2", b"c,1"])
+
+    def test_first_too_long_number_in_input_order(self):
+        result = self.sort(b"1,1\r\n2,1234567890123\r\n99999999999999,1\r\n", "1,N:2,N")
+        self.assertFails(result, 2002, "[1234567890123] 数値の有効桁数を超えました.")
+
+
+class SortChunkTest(SortTestCase):
+    def test_exactly_one_full_chunk(self):
+        data = b"".join(reversed(numbered(65536).splitlines(keepends=True)))
+        result = self.sort(data)
+        self.assertSucceeds(result)
+        log = self.sort_log(result)
+        self.assertEqual([t for t in log if "ロードしました" in t], [loaded(65536), loaded(0)])
+        self.assertEqual(len(self.run_files(result)), 1)
+        self.assertEqual(self.read("out.csv"), numbered(65536))
+
+    def test_one_record_more_makes_a_second_run_file(self):
+        result = self.sort(numbered(65537))
+        self.assertSucceeds(result)
+        log = self.sort_log(result)
+        self.assertEqual([t for t in log if "ロードしました" in t or "行出力しました" in t],
+                         [loaded(65536), run_written(65536), loaded(1), run_written(1),
+                          merge_written(65537)])
+        runs = self.run_files(result)
+        self.assertEqual(len(runs), 2)
+        self.assertEqual([t for t in log if "ファイルを削除しました" in t], [deleted(r) for r in runs])
+        self.assertEqual(os.listdir(self.work), [])
+        self.assertEqual(self.read("out.csv"), numbered(65537))
+
+    def test_nineteen_full_chunks_are_the_limit(self):
+        total = 19 * 65536
+        # Each chunk holds every 19th number, so the merge interleaves all runs.
+        lines = numbered(total).splitlines(keepends=True)
+        data = b"".join(b"".join(lines[k::19]) for k in range(19))
+        result = self.sort(data)
+        self.assertSucceeds(result)
+        self.assertEqual(len(self.run_files(result)), 19)
+        self.assertIn(merge_written(total), result.texts)
+        self.assertEqual(self.read("out.csv"), numbered(total))
+        self.assertEqual(os.listdir(self.work), [])
+
+        # One record more: the 20th chunk is loaded and sorted, then refused,
+        # before the output is opened.
+        os.remove(self.path("out.csv"))
+        result = self.sort(data + b"9999999\r\n")
+        self.assertFails(result, 2002, TOO_MANY_RUN_FILES)
+        self.assertEqual(result.texts[-2], loaded(1))
+        self.assertEqual(len(os.listdir(self.work)), 19)
+        self.assertEqual(sorted(os.path.join(os.path.realpath(self.work), n) for n in os.listdir(self.work)),
+                         sorted(self.run_files(result)))
+        self.assertFalse(os.path.exists(self.path("out.csv")))
+
+
+if __name__ == "__main__":
+    unittest.main()

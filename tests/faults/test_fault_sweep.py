@@ -1,0 +1,152 @@
+"""Fault injection: every file-system call that a small sort and a small merge
+make on their files is made to fail in turn, with each of several error
+numbers, by the preload library (FAULT_PRELOAD). Each run must end cleanly:
+one of the tool's own exit codes and no signal, nothing on stderr, only log
+lines on stdout with a last message that names the failure class, the input
+files untouched, and exit status 0 only with the complete, correct output and
+no run file left behind.
+"""
+import errno
+import os
+import random
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from tarnsek import STATUS, TarnsekTestCase, sj  # noqa: E402
+
+PRELOAD = os.environ.get("FAULT_PRELOAD", "")
+ERRNOS = ["EIO", "ENOSPC", "EACCES", "EMFILE"]
+
+# The message that a failure of each class ends with; (%d) is the error number.
+OPEN_FAILED = re.compile(re.escape(sj("] (")) + rb"(\d+)" + re.escape(sj(") ファイルのオープンに失敗しました.")) + b"$")
+READ_WRITE_FAILED = re.compile(re.escape(sj("] (")) + rb"(\d+)" + re.escape(sj(") ファイルの")) +
+                               b"(" + re.escape(sj("書き込み")) + b"|" + re.escape(sj("読み込み")) + b")" +
+                               re.escape(sj("に失敗しました.")) + b"$")
+TEMP_NAME_FAILED = sj("テンポラリファイル名の取得に失敗しました.")
+DELETE_FAILED = re.compile(re.escape(sj("] ファイルが削除できません.")) + b"$")
+
+
+class FaultSweep(TarnsekTestCase):
+
+    def setUp(self):
+        if not PRELOAD or not os.path.exists(PRELOAD):
+            self.skipTest("FAULT_PRELOAD names no library")
+        super().setUp()
+        # Paths in the tool's messages and calls are canonical.
+        self.dir = os.path.realpath(self.dir)
+        self.work = self.path("work")
+        os.mkdir(self.work)
+        self.report = os.path.join(self.dir + ".report")
+        self.addCleanup(lambda: os.path.exists(self.report) and os.remove(self.report))
+
+    def run_with_fault(self, args, call, error):
+        env = {"LD_PRELOAD": PRELOAD, "FAULT_DIR": self.dir, "FAULT_CALL": str(call),
+               "FAULT_ERRNO": error, "FAULT_REPORT": self.report,
+               # A sanitizer build's runtime need not come first.
+               "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") + ":verify_asan_link_order=0"}
+        result = self.run_tool(*args, env=env, timeout=60)
+        with open(self.report) as f:
+            calls, injected = re.match(r"calls=(\d+) injected=(\S+)", f.read()).groups()
+        return result, int(calls), injected
+
+    def snapshot(self, names):
+        out = {}
+        for name in names:
+            st = os.stat(self.path(name))
+            out[name] = (self.read(name), st.st_mtime_ns)
+        return out
+
+    def sweep(self, args, inputs, output, expected, last_message):
+        """Runs the clean run, then every call failing with every error number."""
+        before = self.snapshot(inputs)
+        result, total, injected = self.run_with_fault(args, 0, "EIO")
+        self.assertSucceeds(result)
+        self.assertEqual(self.read(output), expected)
+        self.assertEqual(injected, "-")
+        self.assertGreater(total, 5)
+        tally = {}
+        for call in range(1, total + 1):
+            for name in ERRNOS:
+                where = "call %d of %d failing with %s" % (call, total, name)
+                with self.subTest(call=call, errno=name):
+                    for leftover in os.listdir(self.work):
+                        os.remove(os.path.join(self.work, leftover))
+                    if os.path.exists(self.path(output)):
+                        os.remove(self.path(output))
+                    result, calls, injected = self.run_with_fault(args, call, name)
+                    self.assertNotEqual(injected, "-", where)
+                    self.check_run(result, where, getattr(errno, name), output, expected, last_message)
+                    self.assertEqual(self.snapshot(inputs), before, where + ": an input changed")
+                    key = (injected, result.status)
+                    tally[key] = tally.get(key, 0) + 1
+        runs = sum(tally.values())
+        print("\n%s: %d calls x %d error numbers = %d injected faults; (call, status): %s"
+              % (self.id().split(".")[-1], total, len(ERRNOS), runs,
+                 ", ".join("%s %d: %d" % (k[0], k[1], v) for k, v in sorted(tally.items()))),
+              file=sys.stderr)
+        self.assertEqual(runs, total * len(ERRNOS))
+
+    def check_run(self, result, where, number, output, expected, last_message):
+        self.assertGreaterEqual(result.status, 0, where + ": ended by a signal")
+        self.assertIn(result.status, STATUS.values(), where)
+        self.assertTrue(result.stdout.endswith(b"\n"), where + ": last line cut")
+        messages = result.messages  # every line is a log line
+        self.assertTrue(messages, where)
+        last = messages[-1]
+        if result.status == 0:
+            self.assertEqual(self.read(output), expected, where + ": exit 0 with a wrong output")
+            self.assertEqual(os.listdir(self.work), [], where + ": exit 0 left run files")
+            self.assertEqual(last, sj(last_message), where)
+            return
+        # Whatever failed, the message says so, with the error number given.
+        if result.status == STATUS[1002]:
+            match = OPEN_FAILED.search(last)
+        elif result.status == STATUS[1004]:
+            match = READ_WRITE_FAILED.search(last)
+        elif result.status == STATUS[1003]:
+            match = last == TEMP_NAME_FAILED or DELETE_FAILED.search(last)
+        else:
+            self.fail("%s: unexpected status %d, %r" % (where, result.status, last.decode("cp932", "replace")))
+        self.assertTrue(match, "%s: %r" % (where, last.decode("cp932", "replace")))
+        if match is not True and result.status != STATUS[1003]:
+            self.assertEqual(int(match.group(1)), number, where)
+        # A failed run leaves only its own run files in the work directory.
+        for name in os.listdir(self.work):
+            self.assertRegex(name, r"^sot[0-9A-F]{4}\.tmp$", where)
+
+    def test_sort_with_title_record(self):
+        rows = [b"%d,%s" % (k, sj("値%d" % k)) for k in (5, 3, 9, 1, 7, 2, 8, 4, 6, 0)]
+        self.write("in.csv", b"key,value\r\n" + b"\r\n".join(rows) + b"\r\n")
+        expected = b"key,value\r\n" + b"".join(
+            r + b"\r\n" for r in sorted(rows, key=lambda r: int(r.split(b",")[0])))
+        self.sweep(["/I", "in.csv", "/O", "out.csv", "/W", "work", "/K", "1,N", "/C"],
+                   ["in.csv"], "out.csv", expected, "ソートが終了しました.")
+
+    def test_merge_of_three_files(self):
+        data = {"a.csv": [b"1,a", b"4,a", b"7,a"], "b.csv": [b"2,b", b"5,b"], "c.csv": [b"3,c", b"6,c"]}
+        for name, rows in data.items():
+            self.write(name, b"".join(r + b"\r\n" for r in rows))
+        expected = b"".join(r + b"\r\n" for r in sorted(sum(data.values(), []), key=lambda r: r[:1]))
+        self.sweep(["/M", "a.csv|b.csv|c.csv", "/O", "out.csv", "/K", "1"],
+                   list(data), "out.csv", expected, "マージが終了しました.")
+
+    def test_sort_of_two_chunks(self):
+        # 65,537 records: two run files, merged and deleted. EIO alone, to keep
+        # the sweep short; the calls are those of the small sort, twice over.
+        keys = list(range(65537))
+        random.Random(9).shuffle(keys)
+        self.write("big.csv", b"".join(b"%d\r\n" % k for k in keys))
+        expected = b"".join(b"%d\r\n" % k for k in range(65537))
+        global ERRNOS
+        saved, ERRNOS = ERRNOS, ["EIO"]
+        try:
+            self.sweep(["/I", "big.csv", "/O", "out.csv", "/W", "work", "/K", "1,N"],
+                       ["big.csv"], "out.csv", expected, "ソートが終了しました.")
+        finally:
+            ERRNOS = saved
+
+
+if __name__ == "__main__":
+    unittest.main()

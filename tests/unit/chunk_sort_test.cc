@@ -1,0 +1,438 @@
+// The chunk sort: the fast sort on ranks against the literal quicksort (the
+// same permutation, equal records included), the ranks against
+// CompareRecords, the checks of every key field, and the run files.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chunk_sort_reference.h"
+#include "driver/exit_codes.h"
+#include "driver/messages.h"
+#include "driver/text.h"
+#include "fatal_capture.h"
+#include "sort/chunk_sort.h"
+#include "sort/compare.h"
+#include "sort/key_values.h"
+#include "sort/pivot_emulation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------
+// Ranks alone: the literal quicksort over records that carry a rank, against
+// the fast sort over the same ranks.
+
+struct Ranked {
+  uint32_t rank;
+  uint32_t index;
+};
+
+int CompareRanked(const Ranked* a, const Ranked* b) {
+  return a->rank < b->rank ? -1 : (a->rank > b->rank ? 1 : 0);
+}
+struct RankedCompare {
+  int operator()(const Ranked* a, const Ranked* b) const { return CompareRanked(a, b); }
+};
+using RankedReference = ReferenceChunkSort<Ranked, RankedCompare>;
+
+// The input indices in the order the literal quicksort leaves them.
+std::vector<uint32_t> LiteralOrder(const std::vector<uint32_t>& ranks, int64_t* choices = nullptr) {
+  std::vector<Ranked> records(ranks.size());
+  std::vector<Ranked*> buffer(ranks.size());
+  for (size_t i = 0; i < ranks.size(); ++i) {
+    records[i] = {ranks[i], static_cast<uint32_t>(i)};
+    buffer[i] = &records[i];
+  }
+  RankedReference reference(buffer.data(), RankedCompare{});
+  reference.SortChunk(0, static_cast<int32_t>(ranks.size()) - 1);
+  if (choices) *choices += reference.pivotChoices();
+  std::vector<uint32_t> order;
+  for (Ranked* record : buffer) order.push_back(record->index);
+  return order;
+}
+
+std::vector<uint32_t> FastOrder(const std::vector<uint32_t>& ranks) {
+  std::vector<uint64_t> items(ranks.size());
+  for (size_t i = 0; i < ranks.size(); ++i) items[i] = MakeItem(ranks[i], static_cast<uint32_t>(i));
+  SortRankedSlots(items.data(), static_cast<int32_t>(items.size()));
+  std::vector<uint32_t> order;
+  for (uint64_t item : items) order.push_back(static_cast<uint32_t>(item));
+  return order;
+}
+
+// Rank patterns of a chunk of n records with about `distinct` different keys.
+enum class Pattern { kRandom, kAscending, kDescending, kAllEqual, kSawtooth, kOrganPipe, kFewOutliers };
+constexpr Pattern kPatterns[] = {Pattern::kRandom,   Pattern::kAscending, Pattern::kDescending,
+                                 Pattern::kAllEqual, Pattern::kSawtooth,  Pattern::kOrganPipe,
+                                 Pattern::kFewOutliers};
+
+std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, std::mt19937& random) {
+  std::vector<uint32_t> ranks(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t r = 0;
+    switch (pattern) {
+      case Pattern::kRandom: r = random() % distinct; break;
+      case Pattern::kAscending: r = static_cast<uint32_t>(uint64_t{i} * distinct / n); break;
+      case Pattern::kDescending: r = static_cast<uint32_t>(uint64_t{n - 1 - i} * distinct / n); break;
+      case Pattern::kAllEqual: r = 7; break;
+      case Pattern::kSawtooth: r = i % distinct; break;
+      case Pattern::kOrganPipe: r = std::min(i, n - 1 - i) % distinct; break;
+      case Pattern::kFewOutliers: r = (random() % 16 == 0) ? random() % distinct : distinct / 2; break;
+    }
+    ranks[i] = r;
+  }
+  return ranks;
+}
+
+TEST(LiteralChunkSort, SamplePositionsAndComparisonCount) {
+  std::vector<int32_t> list{0};
+  RankedReference::AddSamplePositions(0, 65535, 1, list);
+  list.push_back(65535);
+  ASSERT_EQ(list.size(), 513u);
+  EXPECT_EQ((std::vector<int32_t>(list.begin(), list.begin() + 12)),
+            (std::vector<int32_t>{0, 32767, 16383, 8191, 4095, 2047, 1023, 511, 255, 127, 383, 767}));
+  EXPECT_EQ(list[256], 32639);
+
+  // Every pivot choice makes 513 * 512 / 2 comparisons, a range of two included.
+  std::vector<Ranked> records{{1, 0}, {0, 1}};
+  std::vector<Ranked*> buffer{&records[0], &records[1]};
+  RankedReference reference(buffer.data(), RankedCompare{});
+  reference.SelectPivot(0, 1);
+  EXPECT_EQ(reference.comparisons(), 131328);
+}
+
+TEST(FastChunkSort, SamplePositionsMatchTheLiteralOnes) {
+  for (int32_t hi : {0, 1, 2, 7, 100, 511, 512, 513, 1000, 65535}) {
+    for (int32_t lo : {0, 5, 1234}) {
+      std::vector<int32_t> literal{lo};
+      RankedReference::AddSamplePositions(lo, lo + hi, 1, literal);
+      literal.push_back(lo + hi);
+      SampleList list{};
+      list.positions[list.count++] = lo;
+      AddSamplePositions(lo, lo + hi, 1, list);
+      list.positions[list.count++] = lo + hi;
+      ASSERT_EQ(list.count, 513);
+      EXPECT_EQ(std::vector<int32_t>(list.positions, list.positions + 513), literal) << lo << " " << hi;
+    }
+  }
+}
+
+TEST(FastChunkSort, EqualRecordsLeaveInTheLiteralOrder) {
+  // Two equal records: second, first; three: third, second, first; four:
+  // third, fourth, first, second.
+  const std::vector<std::vector<uint32_t>> expected{{0}, {1, 0}, {2, 1, 0}, {2, 3, 0, 1}};
+  for (size_t n = 1; n <= 4; ++n) {
+    std::vector<uint32_t> ranks(n, 3);
+    EXPECT_EQ(LiteralOrder(ranks), expected[n - 1]) << n;
+    EXPECT_EQ(FastOrder(ranks), expected[n - 1]) << n;
+  }
+}
+
+// The differential test: many chunks of every pattern, sizes 1 to a few
+// thousand. TARNSEK_DIFFERENTIAL_ROUNDS multiplies the number of chunks.
+TEST(FastChunkSort, SamePermutationAsTheLiteralQuicksort) {
+  int rounds = 1;
+  if (const char* text = std::getenv("TARNSEK_DIFFERENTIAL_ROUNDS")) rounds = std::max(1, std::atoi(text));
+  std::mt19937 random(20240611);
+  int64_t choices = 0;
+  int chunks = 0;
+  // Sanitizer and debug builds run a smaller share of the chunks.
+#ifdef NDEBUG
+  constexpr bool kFull = true;
+#else
+  constexpr bool kFull = false;
+#endif
+  auto check = [&](uint32_t n, uint32_t distinct, Pattern pattern) {
+    std::vector<uint32_t> ranks = MakeRanks(pattern, n, std::max(1u, distinct), random);
+    ASSERT_EQ(FastOrder(ranks), LiteralOrder(ranks, &choices))
+        << "n " << n << " distinct " << distinct << " pattern " << static_cast<int>(pattern);
+    ++chunks;
+  };
+  for (int round = 0; round < rounds; ++round) {
+    // Every small size and pattern, alternately with few and with many ties.
+    for (uint32_t n = 1; n <= 40; ++n) {
+      for (Pattern pattern : kPatterns) check(n, 1 + random() % (n % 2 ? 3 : n), pattern);
+    }
+    // Sizes around the 513 samples and beyond.
+    int k = 0;
+    for (uint32_t n : {511u, 512u, 513u, 514u, 1100u}) {
+      for (Pattern pattern : kPatterns) {
+        const uint32_t spread = random() % 2 ? 6 : n;
+        if (++k % (kFull ? 2 : 5) == 0) check(n, 1 + random() % spread, pattern);
+      }
+    }
+    for (int j = 0; j < 6; ++j) {
+      uint32_t n = 41 + random() % 460;
+      check(n, n / 2, Pattern::kRandom);
+      check(n, 2 + random() % 8, Pattern::kRandom);
+    }
+    if (kFull) check(2600, 1300, Pattern::kRandom);
+    check(2049, 1, Pattern::kAllEqual);
+  }
+  std::printf("%d chunks, %lld literal pivot choices\n", chunks, static_cast<long long>(choices));
+}
+
+TEST(FastChunkSort, SelectPivotExchangesAsTheLiteralOne) {
+  std::mt19937 random(77);
+  for (int round = 0; round < 120; ++round) {
+    const uint32_t n = 1400;
+    const uint32_t spread = round % 2 ? 5 : n;
+    std::vector<uint32_t> ranks = MakeRanks(kPatterns[round % 7], n, 1 + random() % spread, random);
+    int32_t size = 1 + static_cast<int32_t>(random() % (round % 3 == 0 ? 1200 : 600));
+    if (round < 8) size = std::vector<int32_t>{1, 2, 3, 512, 513, 514, 1025, 1400}[round];
+    int32_t lo = static_cast<int32_t>(random() % (n - size + 1));
+    int32_t hi = lo + size - 1;
+
+    std::vector<Ranked> records(n);
+    std::vector<Ranked*> buffer(n);
+    std::vector<uint64_t> items(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      records[i] = {ranks[i], i};
+      buffer[i] = &records[i];
+      items[i] = MakeItem(ranks[i], i);
+    }
+    RankedReference reference(buffer.data(), RankedCompare{});
+    Ranked* literalPivot = reference.SelectPivot(lo, hi);
+    uint64_t pivot = SelectPivot(items.data(), lo, hi);
+    EXPECT_EQ(static_cast<uint32_t>(pivot), literalPivot->index) << lo << ".." << hi;
+    for (uint32_t i = 0; i < n; ++i) {
+      ASSERT_EQ(static_cast<uint32_t>(items[i]), buffer[i]->index) << "slot " << i << " of " << lo << ".." << hi;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Records: ranks under the keys, the checks, and the sort of the buffer.
+
+CsvRecord* MakeRecord(const std::vector<std::string>& fields) {
+  CsvRecord* record = static_cast<CsvRecord*>(std::calloc(1, sizeof(CsvRecord)));
+  record->fieldCount = static_cast<int32_t>(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) record->fields[i] = DuplicateString(fields[i].c_str());
+  return record;
+}
+
+struct Keys {
+  std::vector<CsvSortKey> keys;
+  CsvSortOption options{};
+  explicit Keys(std::vector<CsvSortKey> list) : keys(std::move(list)) {
+    for (size_t k = 0; k < keys.size(); ++k) options.sortKeys[k] = &keys[k];
+  }
+};
+
+// Field texts with many ties under every key type: case variants, quoted
+// forms of the same value, numbers in several spellings, dates in several
+// layouts, bytes above 0x80.
+const std::vector<std::string> kTexts{"abc", "ABC", "\"abc\"", "Abc", "ab", "abd", "", "\"\"", "B",
+                                      "a\"\"b", "\"a\"\"b\"", "_x", "Ax", "\x83\x41", "\x83\x61", "zz"};
+const std::vector<std::string> kNumbers{"1,000", "1000", "999", "-0", "0", "abc", "", " -3.5", "\\1,000",
+                                        "12kg", "1.2.3", "1.2", "\"1,234\"", "-", "+7", "123,456,789,012"};
+const std::vector<std::string> kDates{"2023/12/31 23:59:59", "20231231235959", "2023/1/5 9:03",
+                                      "2023-01-05 09:03:00", "20231231", "2023", "", "x",
+                                      "2023/01/05", " 2023/1/5 ", "1999/12/31", "\"2023/1/5 9:03\""};
+
+std::vector<CsvRecord*> RandomRecords(size_t n, std::mt19937& random, int spread) {
+  std::vector<CsvRecord*> records;
+  for (size_t i = 0; i < n; ++i) {
+    records.push_back(MakeRecord({kTexts[random() % std::min<size_t>(spread, kTexts.size())],
+                                  kNumbers[random() % std::min<size_t>(spread, kNumbers.size())],
+                                  kDates[random() % std::min<size_t>(spread, kDates.size())],
+                                  kTexts[random() % kTexts.size()]}));
+  }
+  return records;
+}
+
+const std::vector<std::vector<CsvSortKey>> kKeyLists{
+    {{kKeyText, 0, 1}},
+    {{kKeyTextIgnoreCase, 0, 1}, {kKeyNumber, 1, -1}},
+    {{kKeyNumber, 1, 1}, {kKeyDateTime, 2, 1}},
+    {{kKeyDateTime, 2, -1}, {kKeyText, 3, -1}},
+    {{kKeyTextIgnoreCase, 3, -1}, {kKeyText, 0, 1}, {kKeyDateTime, 2, 1}},
+    {{kKeyNumber, 1, -1}},
+};
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
+  std::mt19937 random(5);
+  for (const auto& list : kKeyLists) {
+    Keys keys(list);
+    std::vector<CsvRecord*> records = RandomRecords(180, random, 16);
+    std::vector<uint32_t> ranks(records.size());
+    RankRecords(records.data(), static_cast<int32_t>(records.size()), keys.options, ranks.data());
+    for (size_t a = 0; a < records.size(); ++a) {
+      for (size_t b = 0; b < records.size(); ++b) {
+        int expected = Sign(CompareRecords(records[a], records[b], keys.options));
+        int actual = ranks[a] < ranks[b] ? -1 : (ranks[a] > ranks[b] ? 1 : 0);
+        ASSERT_EQ(actual, expected) << a << " " << b;
+      }
+    }
+    // Dense: every rank below the number of distinct records is used.
+    std::vector<uint32_t> sorted(ranks);
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_EQ(sorted.back() + 1, sorted.size());
+    for (CsvRecord* record : records) ReleaseRecord(record);
+  }
+}
+
+TEST(ChunkRanks, MissingFieldsStillGiveAConsistentOrder) {
+  Keys keys({{kKeyNumber, 2, 1}, {kKeyText, 0, -1}});
+  std::vector<CsvRecord*> records{MakeRecord({"b", "x", "5"}), MakeRecord({"a"}), MakeRecord({"c", "y", "1"}),
+                                  MakeRecord({"a", "z"}), MakeRecord({"b"})};
+  std::vector<uint32_t> ranks(records.size());
+  RankRecords(records.data(), 5, keys.options, ranks.data());
+  // Missing third fields first (text descending among them), then 1, then 5.
+  EXPECT_EQ(ranks, (std::vector<uint32_t>{3, 1, 2, 1, 0}));
+  for (CsvRecord* record : records) ReleaseRecord(record);
+}
+
+// The production sort of the record buffer against the literal quicksort with
+// CompareRecords itself.
+TEST(ChunkSort, SameOrderAsTheLiteralQuicksortOnRecords) {
+  std::mt19937 random(11);
+  int round = 0;
+  for (const auto& list : kKeyLists) {
+    Keys keys(list);
+    for (int spread : {3, 16}) {
+#ifdef NDEBUG
+      size_t n = (round++ == 1) ? 600 : 1 + random() % 120;
+#else
+      size_t n = (round++ == 1) ? 200 : 1 + random() % 40;
+#endif
+      std::vector<CsvRecord*> records = RandomRecords(n, random, spread);
+      std::vector<CsvRecord*> literal(records);
+      auto compare = [&keys](CsvRecord* a, CsvRecord* b) { return CompareRecords(a, b, keys.options); };
+      ReferenceChunkSort<CsvRecord, decltype(compare)> reference(literal.data(), compare);
+      reference.SortChunk(0, static_cast<int32_t>(n) - 1);
+
+      std::copy(records.begin(), records.end(), RecordBuffer());
+      SetBufferCount(static_cast<uint32_t>(n));
+      SortChunk(keys.options, 0, static_cast<int32_t>(n) - 1);
+      for (size_t k = 0; k < n; ++k) ASSERT_EQ(RecordBuffer()[k], literal[k]) << "slot " << k << " of " << n;
+      for (CsvRecord* record : records) ReleaseRecord(record);
+    }
+  }
+  SetBufferCount(0);
+}
+
+TEST(ChunkSort, RecordsLackingKeysAreEachKeptOnce) {
+  Keys keys({{kKeyText, 1, 1}, {kKeyText, 0, 1}});
+  std::mt19937 random(3);
+  std::vector<CsvRecord*> records;
+  for (int i = 0; i < 900; ++i) {
+    if (random() % 3 == 0) {
+      records.push_back(MakeRecord({kTexts[random() % 4]}));
+    } else {
+      records.push_back(MakeRecord({kTexts[random() % 4], kTexts[random() % 5]}));
+    }
+  }
+  std::copy(records.begin(), records.end(), RecordBuffer());
+  SetBufferCount(static_cast<uint32_t>(records.size()));
+  SortChunk(keys.options, 0, static_cast<int32_t>(records.size()) - 1);
+  EXPECT_NE(MissingKeyWarning(), nullptr);
+  std::vector<CsvRecord*> sorted(RecordBuffer(), RecordBuffer() + records.size());
+  std::vector<CsvRecord*> a(sorted), b(records);
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  EXPECT_EQ(a, b);
+  for (CsvRecord* record : records) ReleaseRecord(record);
+  SetBufferCount(0);
+}
+
+TEST(ChunkSort, FirstTooLongNumberInInputOrderEndsTheRun) {
+  Keys keys({{kKeyNumber, 0, 1}, {kKeyNumber, 1, 1}});
+  // Record 2 has the first long field in input order (its second key);
+  // record 3's first key field is long too, but comes later.
+  std::vector<CsvRecord*> records{MakeRecord({"1", "2"}), MakeRecord({"3", "1234567890123"}),
+                                  MakeRecord({"\"9,999,999,999,999\"", "1"})};
+  std::copy(records.begin(), records.end(), RecordBuffer());
+  SetBufferCount(3);
+  char expected[512];
+  std::snprintf(expected, sizeof expected, msg::kTooManyDigits, "1234567890123");
+  EXPECT_FATAL(SortChunk(keys.options, 0, 2), exit_code::kLimit, expected);
+  // A chunk of one record is checked too.
+  RecordBuffer()[0] = records[2];
+  SetBufferCount(1);
+  std::snprintf(expected, sizeof expected, msg::kTooManyDigits, "\"9,999,999,999,999\"");
+  EXPECT_FATAL(SortChunk(keys.options, 0, 0), exit_code::kLimit, expected);
+  for (CsvRecord* record : records) ReleaseRecord(record);
+  SetBufferCount(0);
+}
+
+// ---------------------------------------------------------------------------
+// Run files.
+
+class RunFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "chunksort.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    directory_ = pattern;
+    options_.workDirectory = directory_.data();
+  }
+  void TearDown() override {
+    SetBufferCount(0);
+    fs::remove_all(directory_);
+  }
+  static std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+
+  std::string directory_;
+  CsvSortOption options_{};
+};
+
+TEST_F(RunFiles, WritesTheBufferInSlotOrderAndNamesTheFile) {
+  RecordBuffer()[0] = MakeRecord({"b", "\"x,y\""});
+  RecordBuffer()[1] = MakeRecord({""});
+  RecordBuffer()[2] = MakeRecord({"a", "%s%d"});
+  SetBufferCount(3);
+  FatalOutcome outcome = RunExpectingFatal([&] { WriteRunFile(options_); });
+  ASSERT_FALSE(outcome.ended) << outcome.output;
+  ASSERT_EQ(options_.fileCount, 1);
+  std::string name = options_.fileNames[0];
+  EXPECT_EQ(fs::path(name).parent_path(), fs::path(directory_));
+  std::string base = fs::path(name).filename().string();
+  ASSERT_EQ(base.size(), 11u) << base;
+  EXPECT_EQ(base.substr(0, 3), "sot");
+  EXPECT_EQ(base.substr(7), ".tmp");
+  EXPECT_EQ(base.substr(3, 4).find_first_not_of("0123456789ABCDEF"), std::string::npos) << base;
+  EXPECT_EQ(Contents(name), "b,\"x,y\"\r\n\r\na,%s%d\r\n");
+  char written[512];
+  std::snprintf(written, sizeof written, msg::kRunFileWritten, 3);
+  EXPECT_NE(outcome.output.find(written), std::string::npos);
+}
+
+TEST_F(RunFiles, TwentiethRunFileIsRefused) {
+  options_.fileCount = 19;
+  SetBufferCount(0);
+  char expected[512];
+  std::snprintf(expected, sizeof expected, msg::kTooManyRunFiles, 19);
+  EXPECT_FATAL(WriteRunFile(options_), exit_code::kLimit, expected);
+  EXPECT_TRUE(fs::is_empty(directory_));
+}
+
+TEST_F(RunFiles, MissingDirectoryEndsWithTempFileName) {
+  std::string missing = directory_ + "/gone";
+  options_.workDirectory = missing.data();
+  SetBufferCount(0);
+  EXPECT_FATAL(WriteRunFile(options_), exit_code::kTempFile, msg::kTempFileName);
+  EXPECT_EQ(options_.fileCount, 0);
+}
+
+}  // namespace
