@@ -202,7 +202,7 @@ TEST_F(CsvFileTest, LargeFilesCrossTheReadBufferAnywhere) {
     ++count;
   }
   EXPECT_FATAL(ReadBytes(lines + std::string(2047, 'x') + "\r\n"), exit_code::kLimit,
-               Formatted(msg::kRecordTooLong, count + 1));
+               Message(msg::kRecordTooLong, count + 1));
 }
 
 TEST_F(CsvFileTest, WriteRecordWritesOneLine) {
@@ -232,8 +232,8 @@ TEST_F(CsvFileTest, OpenAndCloseAreLogged) {
   CsvFile* file = OpenCsvFile(path.c_str(), "rb");
   CloseCsvFile(file);
   std::string output = testing::internal::GetCapturedStdout();
-  EXPECT_NE(output.find(Formatted(msg::kFileOpened, path.c_str()) + "\n"), std::string::npos);
-  EXPECT_NE(output.find(Formatted(msg::kFileClosed, path.c_str()) + "\n"), std::string::npos);
+  EXPECT_NE(output.find(Message(msg::kFileOpened, path.c_str()) + "\n"), std::string::npos);
+  EXPECT_NE(output.find(Message(msg::kFileClosed, path.c_str()) + "\n"), std::string::npos);
 }
 
 TEST_F(CsvFileTest, ReleaseRecordFreesTextsMadeElsewhereToo) {
@@ -258,16 +258,16 @@ TEST_F(CsvFileTest, ReleaseRecordFreesTextsMadeElsewhereToo) {
 
 TEST_F(CsvFileTest, MissingFileFailsToOpen) {
   std::string path = PathOf("missing.csv");
-  EXPECT_FATAL((void)OpenCsvFile(path.c_str(), "rb"), exit_code::kOpen, Formatted(msg::kOpenFailed, path.c_str(), 2));
+  EXPECT_FATAL((void)OpenCsvFile(path.c_str(), "rb"), exit_code::kOpen, Message(msg::kOpenFailed, path.c_str(), 2));
   std::string inMissingFolder = PathOf("no/such.csv");
   EXPECT_FATAL((void)OpenCsvFile(inMissingFolder.c_str(), "wb"), exit_code::kOpen,
-               Formatted(msg::kOpenFailed, inMissingFolder.c_str(), 2));
+               Message(msg::kOpenFailed, inMissingFolder.c_str(), 2));
 }
 
 TEST_F(CsvFileTest, LocksOfOtherProcessesRefuseTheOpen) {
   const std::string held = "held\r\nbytes\r\n";
   std::string path = MakeFile("held.csv", held);
-  const std::string refused = Formatted(msg::kOpenFailed, path.c_str(), 13);
+  const std::string refused = Message(msg::kOpenFailed, path.c_str(), 13);
   {
     LockHolder writer(path, LOCK_EX);  // as a process writing the file
     ASSERT_TRUE(writer.holding());
@@ -292,7 +292,7 @@ TEST_F(CsvFileTest, LocksOfOtherProcessesRefuseTheOpen) {
   std::string outPath = PathOf("out.csv");
   CsvFile* out = OpenCsvFile(outPath.c_str(), "wb");
   EXPECT_FATAL((void)OpenCsvFile(outPath.c_str(), "rb"), exit_code::kOpen,
-               Formatted(msg::kOpenFailed, outPath.c_str(), 13));
+               Message(msg::kOpenFailed, outPath.c_str(), 13));
   // The fatal end closed both files; once closed, the file may go.
   EXPECT_EQ(in->stream, kNoFile);
   EXPECT_EQ(out->stream, kNoFile);
@@ -316,7 +316,7 @@ TEST_F(CsvFileTest, FatalEndFlushesAndClosesEveryFile) {
   WriteRecord(out, options);
   EXPECT_EQ(Contents(path), "");  // still buffered
   EXPECT_FATAL(FatalError(exit_code::kLimit, msg::kRecordTooLong, 1), exit_code::kLimit,
-               Formatted(msg::kRecordTooLong, 1));
+               Message(msg::kRecordTooLong, 1));
   EXPECT_EQ(out->stream, kNoFile);
   EXPECT_EQ(Contents(path), "kept,\x82\xa0\r\nkept,\x82\xa0\r\n");
 }
@@ -325,7 +325,7 @@ TEST_F(CsvFileTest, WriteBeyondTheFileSizeLimitFails) {
   CsvSortOption options{};
   OwnedRecord record({std::string(100, 'w'), "x"});
   const std::string path = PathOf("limited.csv");
-  const std::string failed = Formatted(msg::kWriteFailed, path.c_str(), EFBIG);
+  const std::string failed = Message(msg::kWriteFailed, path.c_str(), EFBIG);
   {
     // The buffer spills while records are written.
     FileSizeLimit limit(100000);
@@ -355,7 +355,7 @@ TEST_F(CsvFileTest, ReadErrorIsNotTheEndOfTheFile) {
   ASSERT_GE(writeOnly, 0);
   ASSERT_GE(dup2(writeOnly, static_cast<int>(in->stream)), 0);
   close(writeOnly);
-  EXPECT_FATAL(ReadRecord(in, options), exit_code::kReadWrite, Formatted(msg::kReadFailed, path.c_str(), EBADF));
+  EXPECT_FATAL(ReadRecord(in, options), exit_code::kReadWrite, Message(msg::kReadFailed, path.c_str(), EBADF));
   EXPECT_FALSE(IsEndOfFile(in));
 }
 

@@ -77,7 +77,7 @@ TEST_F(CsvSyntaxTest, QuotedLinesCountAsOneRecord) {
   EXPECT_EQ(lines, 2);
   // The third physical line is record 2.
   ExpectReadFails("\"a\r\nb\"\r\nx\"y\r\n", false, exit_code::kInvalidSequence,
-                  Formatted(msg::kInvalidSequence, 2));
+                  Message(msg::kInvalidSequence, 2));
 }
 
 TEST_F(CsvSyntaxTest, RefusesInvalidSequencesWithTheRecordNumber) {
@@ -111,12 +111,12 @@ TEST_F(CsvSyntaxTest, RefusesInvalidSequencesWithTheRecordNumber) {
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ExpectReadFails(c.bytes, c.tab, exit_code::kInvalidSequence, Formatted(msg::kInvalidSequence, c.line));
+    ExpectReadFails(c.bytes, c.tab, exit_code::kInvalidSequence, Message(msg::kInvalidSequence, c.line));
   }
 }
 
 TEST_F(CsvSyntaxTest, RecordLengthCountsEveryByteUpTo2048) {
-  const std::string tooLong = Formatted(msg::kRecordTooLong, 2);
+  const std::string tooLong = Message(msg::kRecordTooLong, 2);
   // 2046 bytes and CR LF make 2048.
   EXPECT_EQ(ReadBytes("a\r\n" + std::string(2046, 'x') + "\r\nb\r\n").size(), 3u);
   // One byte more fails when the LF is read, with the record-length message
@@ -140,7 +140,7 @@ TEST_F(CsvSyntaxTest, RecordLengthCountsEveryByteUpTo2048) {
 
 TEST_F(CsvSyntaxTest, RunFilesLeaveTheClosingCrLfOutOfTheCount) {
   const std::string full(2048, 'r');
-  const std::string tooLong = Formatted(msg::kRecordTooLong, 2);
+  const std::string tooLong = Message(msg::kRecordTooLong, 2);
   // A full record written back with its CR LF reads back from a run file only.
   EXPECT_EQ(ReadBytes("a\r\n" + full + "\r\nb\r\n", false, true), (Records{{"a"}, {full}, {"b"}}));
   EXPECT_EQ(ReadBytes("a\r\n" + full + "\r\n", true, true), (Records{{"a"}, {full}}));
@@ -158,7 +158,7 @@ TEST_F(CsvSyntaxTest, RunFilesLeaveTheClosingCrLfOutOfTheCount) {
 TEST_F(CsvSyntaxTest, SixtyFourFieldsAtMost) {
   std::string fields64 = "f";
   for (int i = 1; i < 64; ++i) fields64 += ",f";
-  const std::string tooMany = Formatted(msg::kTooManyFields, 2);
+  const std::string tooMany = Message(msg::kTooManyFields, 2);
   Records read = ReadBytes("a\r\n" + fields64 + "\r\n");
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(read[1].size(), 64u);

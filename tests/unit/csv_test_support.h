@@ -2,6 +2,8 @@
 // plain strings, and expected messages formatted from the message table.
 #pragma once
 
+#include "fatal_capture.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -78,12 +80,3 @@ class CsvFileTest : public testing::Test {
   std::string directory_;
 };
 
-// A message of the table with its arguments, as the log prints it.
-__attribute__((format(printf, 1, 2))) inline std::string Formatted(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}

@@ -4,10 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "driver/log.h"
+
+// A message of the table with its arguments, as the log prints it.
+__attribute__((format(printf, 1, 2))) inline std::string Message(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
 
 struct FatalExit {
   int exitCode;

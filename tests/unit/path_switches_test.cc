@@ -17,15 +17,6 @@
 
 namespace {
 
-__attribute__((format(printf, 1, 2))) std::string Message(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
 // A scratch directory (its real path, links resolved) that is the current
 // directory during the test.
 class PathTest : public testing::Test {

@@ -10,15 +10,6 @@
 
 namespace {
 
-__attribute__((format(printf, 1, 2))) std::string Message(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
-
 struct Key {
   uint32_t keyType;
   int32_t field;  // from 1, as written
