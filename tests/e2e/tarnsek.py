@@ -21,6 +21,23 @@ STATUS = {0: 0, 1001: 233, 1002: 234, 1003: 235, 1004: 236, 2001: 209,
           2002: 210, 3001: 185, 4001: 161}
 
 
+# Log lines that every run of the merge (and so every sort) writes.
+def opened(path):
+    return "[%s] ファイルをオープンしました." % path
+
+
+def closed(path):
+    return "[%s] ファイルをクローズしました." % path
+
+
+def read_count(path, count):
+    return "[%s] ファイルから [%d] 行読み込みました." % (path, count)
+
+
+def merge_written(count):
+    return "マージファイルへレコードを [%d] 行出力しました." % count
+
+
 def sj(text):
     """The code page 932 bytes of a text."""
     return text.encode("cp932")

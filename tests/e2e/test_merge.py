@@ -4,27 +4,11 @@ import fcntl
 import os
 import unittest
 
-from tarnsek import TarnsekTestCase
+from tarnsek import TarnsekTestCase, closed, merge_written, opened, read_count
 
 STARTED = "マージを開始しました."
 FINISHED = "マージが終了しました."
 MISSING_KEY = "比較フィールドがないレコードが見つかりました."
-
-
-def opened(path):
-    return "[%s] ファイルをオープンしました." % path
-
-
-def closed(path):
-    return "[%s] ファイルをクローズしました." % path
-
-
-def read_count(path, count):
-    return "[%s] ファイルから [%d] 行読み込みました." % (path, count)
-
-
-def written(count):
-    return "マージファイルへレコードを [%d] 行出力しました." % count
 
 
 class MergeTestCase(TarnsekTestCase):
@@ -63,7 +47,7 @@ class MergeLogTest(MergeTestCase):
             closed(a),
             read_count(b, 3),
             closed(b),
-            written(5),
+            merge_written(5),
             closed(out),
             FINISHED,
         ])
@@ -86,14 +70,14 @@ class MergeLogTest(MergeTestCase):
             STARTED, opened(out), opened(a), opened(b), opened(c),
             read_count(a, 0), closed(a), read_count(c, 0), closed(c),
             read_count(b, 1), closed(b),
-            written(1), closed(out), FINISHED,
+            merge_written(1), closed(out), FINISHED,
         ])
         self.assertEqual(self.read("out.csv"), b"x\r\n")
 
     def test_all_inputs_empty(self):
         result = self.merge({"a.csv": b"", "b.csv": b""})
         self.assertSucceeds(result)
-        self.assertEqual(self.merge_log(result)[-3:], [written(0), closed(self.full("out.csv")), FINISHED])
+        self.assertEqual(self.merge_log(result)[-3:], [merge_written(0), closed(self.full("out.csv")), FINISHED])
         self.assertEqual(self.read("out.csv"), b"")
 
     def test_last_record_without_line_end(self):
@@ -103,7 +87,7 @@ class MergeLogTest(MergeTestCase):
         log = self.merge_log(result)
         self.assertIn(read_count(self.full("a.csv"), 2), log)
         self.assertIn(read_count(self.full("b.csv"), 1), log)
-        self.assertIn(written(3), log)
+        self.assertIn(merge_written(3), log)
 
     def test_single_input(self):
         result = self.merge({"a.csv": b"only\r\n"})

@@ -4,7 +4,7 @@ import os
 import re
 import unittest
 
-from tarnsek import TarnsekTestCase
+from tarnsek import TarnsekTestCase, closed, merge_written, opened, read_count
 
 SORT_STARTED = "ソートを開始しました."
 SORT_FINISHED = "ソートが終了しました."
@@ -15,28 +15,12 @@ NO_TEMP_NAME = "テンポラリファイル名の取得に失敗しました."
 RUN_FILE = re.compile(r"^\[(.*/sot[0-9A-F]{4}\.tmp)\] ファイルをオープンしました\.$")
 
 
-def opened(path):
-    return "[%s] ファイルをオープンしました." % path
-
-
-def closed(path):
-    return "[%s] ファイルをクローズしました." % path
-
-
 def loaded(count):
     return "バッファへ [%d] 行ロードしました." % count
 
 
 def run_written(count):
     return "テンポラリファイルへレコードを [%d] 行出力しました." % count
-
-
-def read_count(path, count):
-    return "[%s] ファイルから [%d] 行読み込みました." % (path, count)
-
-
-def merge_written(count):
-    return "マージファイルへレコードを [%d] 行出力しました." % count
 
 
 def deleted(path):
