@@ -36,6 +36,7 @@ void SetBufferCount(uint32_t count) { bufferCount = count; }
 
 void LoadChunk(CsvFile* input, const CsvSortOption& options) {
   bufferCount = 0;
+  BeginRecordArena();
   while (!IsEndOfFile(input) && bufferCount < static_cast<uint32_t>(kChunkRecords)) {
     ReadRecord(input, options);
     CsvRecord* record = input->record;
@@ -47,6 +48,7 @@ void LoadChunk(CsvFile* input, const CsvSortOption& options) {
       input->record = nullptr;
     }
   }
+  EndRecordArena();
   LogMessage(msg::kChunkLoaded, static_cast<int>(bufferCount));
 }
 
@@ -82,6 +84,7 @@ void WriteRunFile(CsvSortOption& options) {
 
   CsvFile* run = OpenCsvFile(name, "wb");
   for (uint32_t k = 0; k < bufferCount; ++k) {
+    PrefetchRecords(recordBuffer, k, bufferCount);
     run->record = recordBuffer[k];
     WriteRecord(run, options);
     ReleaseRecord(recordBuffer[k]);

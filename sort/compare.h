@@ -1,6 +1,8 @@
 // The one ordering of records under the run's sort keys.
 #pragma once
 
+#include <cstdint>
+
 #include "csv/csv_file.h"
 #include "driver/options.h"
 
@@ -10,6 +12,32 @@
 [[nodiscard]] int CompareRecords(const CsvRecord* first, const CsvRecord* second,
                                  const CsvSortOption& options);
 
+// One record's field under one key, read once so that comparing two records
+// needs no further parsing: the sort ranks a chunk on these, the merge keeps
+// one per key for each input's current record.
+struct KeyValue {
+  const char* text;    // the stored field text
+  uint32_t length;     // S, I: its length in bytes
+  bool present;        // the record has the key's field
+  bool quoted;         // S, I: the text holds a double quote, so it is read unquoted
+  bool tooManyDigits;  // N: more than 12 number characters, an error once compared
+  double number;       // N
+  uint64_t dateTime;   // D: the 14 digits read as one number
+};
+
+// The value of the key's field in the record; never ends the run.
+[[nodiscard]] KeyValue KeyValueOf(const CsvRecord* record, const CsvSortKey& key);
+
+// Two present values under one key, the key's order applied: negative, 0 or
+// positive as CompareRecords orders the two fields. A number value with too
+// many digits ends the run with 2002 (first's before second's).
+[[nodiscard]] int CompareKeyValues(const KeyValue& first, const KeyValue& second,
+                                   const CsvSortKey& key);
+
+// CompareRecords on values computed by KeyValueOf for every key in order.
+[[nodiscard]] int CompareRecordValues(const KeyValue* first, const KeyValue* second,
+                                      const CsvSortOption& options);
+
 // The value of a field text for a number key: digits, signs and full stops
 // taken, "," "@" "\" skipped, anything else ends the scan. More than 12 taken
 // characters end the run with 2002 naming the text.
@@ -18,6 +46,8 @@
 // The field text as 14 digits: year (4), month, day, hour, minute, second.
 // out holds at least 15 bytes.
 void NormalizeDateTime(const char* text, char* out);
+// The same 14 digits as one number: the order of the texts is its order.
+[[nodiscard]] uint64_t DateTimeValue(const char* text);
 
 // The missing-key warning: null until a compared record lacked a key field.
 [[nodiscard]] const char* MissingKeyWarning();
