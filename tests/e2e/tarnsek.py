@@ -3,8 +3,19 @@ look at the exact bytes it wrote.
 
 Expected messages are written here as Unicode text and encoded with Python's
 own cp932 codec, so they do not come from the tool's message table.
+
+The same tests run the Linux build and the Windows build (under wine). What
+differs between the two is kept here, as parameters: the command that starts
+the tool, the line end of the log, the exit status the caller sees, how an
+absolute path is written, the run-file names, the temporary directory's
+variables, how another process holds a file open, and error numbers.
 """
+import atexit
+import contextlib
+import fcntl
+import ntpath
 import os
+import posixpath
 import re
 import shutil
 import subprocess
@@ -14,11 +25,54 @@ import unittest
 BIN = os.environ.get("TARNSEK_BIN", os.path.join(
     os.path.dirname(__file__), "..", "..", "build", "release", "tarnsek"))
 
+# True when the tests run the Windows build (under wine).
+WINDOWS = BIN.lower().endswith(".exe")
+
 LOG_LINE = re.compile(rb"^\d+/\d\d/\d\d \d\d:\d\d:\d\d (.*)$")
 
-# Exit status as a POSIX shell sees it: the code modulo 256.
-STATUS = {0: 0, 1001: 233, 1002: 234, 1003: 235, 1004: 236, 2001: 209,
-          2002: 210, 3001: 185, 4001: 161}
+CODES = (0, 1001, 1002, 1003, 1004, 2001, 2002, 3001, 4001)
+if WINDOWS:
+    # Standard output is in text mode there: every line ends in CR LF.
+    LINE_END = b"\r\n"
+    # The caller sees the whole exit code.
+    STATUS = {code: code for code in CODES}
+    # The runtime's error number for a name too long.
+    ENAMETOOLONG = 38
+    # The path module of the names the tool takes and prints.
+    tool_path = ntpath
+    # Run files: "sot", the unique number in hex digits of either case, ".tmp".
+    RUN_FILE_NAME = r"sot[0-9A-Fa-f]{1,4}\.tmp"
+else:
+    LINE_END = b"\n"
+    # Exit status as a POSIX shell sees it: the code modulo 256.
+    STATUS = {code: code % 256 for code in CODES}
+    ENAMETOOLONG = 36
+    tool_path = posixpath
+    RUN_FILE_NAME = r"sot[0-9A-F]{4}\.tmp"
+
+
+def native(path):
+    """An absolute Linux path as the tool takes it on the command line. Under
+    wine a leading "/" starts a switch: the path goes through drive Z:, the
+    root of the Linux file system."""
+    if not WINDOWS:
+        return path
+    text = os.fsencode(os.path.abspath(path)).decode("utf-8", "surrogateescape")
+    return "Z:" + text.replace("/", "\\")
+
+
+def disk_name(text):
+    """The name on disk of a file the tool names by this text (code page 932
+    bytes on the command line). Linux keeps the bytes; wine stores names in
+    UTF-8."""
+    return text if WINDOWS else os.fsdecode(sj(text))
+
+
+def temp_env(directory):
+    """The environment that makes directory the system's temporary directory."""
+    if WINDOWS:
+        return {"TMP": native(directory), "TEMP": native(directory)}
+    return {"TMPDIR": directory}
 
 
 # Log lines that every run of the merge (and so every sort) writes.
@@ -52,8 +106,8 @@ class Result:
     @property
     def lines(self):
         """The stdout lines, without their line ends."""
-        return self.stdout.split(b"\n")[:-1] if self.stdout.endswith(b"\n") \
-            else self.stdout.split(b"\n")
+        return self.stdout.split(LINE_END)[:-1] if self.stdout.endswith(LINE_END) \
+            else self.stdout.split(LINE_END)
 
     @property
     def messages(self):
@@ -73,12 +127,129 @@ class Result:
         return [m.decode("cp932") for m in self.messages]
 
 
+def _linux_run(args, cwd, env, holds, timeout, **kwargs):
+    full_env = dict(os.environ)
+    full_env.setdefault("TZ", "UTC")
+    if env:
+        full_env.update(env)
+    with contextlib.ExitStack() as stack:
+        for path, writing in holds:
+            held = stack.enter_context(open(path, "rb"))
+            fcntl.flock(held.fileno(), fcntl.LOCK_EX if writing else fcntl.LOCK_SH)
+        return subprocess.run(
+            [BIN] + args, cwd=cwd, env=full_env, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE, timeout=timeout, **kwargs)
+
+
+class _Wine:
+    """One runner process under wine (tests/windows/e2e_runner.cc) that starts
+    every run of this test process, so wine starts once. The prefix and the
+    Japanese locale wine needs live in the build tree; the ctest fixture makes
+    them, or the first run here when they are missing."""
+
+    _instance = None
+
+    def __init__(self):
+        build = os.path.dirname(os.path.abspath(BIN))
+        self.prefix = os.environ.get("WINEPREFIX") or os.path.join(build, "wineprefix")
+        self.locales = os.environ.get("TARNSEK_WINE_LOCALES") or os.path.join(build, "wine-locales")
+        runner = os.environ.get("TARNSEK_WINE_RUNNER") or os.path.join(build, "tarnsek_e2e_runner.exe")
+        wine = os.environ.get("TARNSEK_WINE") or "wine"
+        setup = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "windows", "wine_setup.sh")
+        if not (os.path.isdir(self.prefix) and os.path.isdir(self.locales)):
+            subprocess.run(["bash", setup, self.prefix, self.locales], check=True,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        # Captured output of each run, outside the scratch directories.
+        self.capture = tempfile.mkdtemp(prefix="tarnsek-wine-")
+        self.runs = 0
+        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
+        # Code page 932 for the Windows side (ja_JP), UTF-8 file names on the
+        # Linux side; wine reads only the POSIX form of a time zone.
+        env.update(WINEDEBUG="-all", WINEPREFIX=self.prefix, LANG="ja_JP.UTF-8",
+                   LOCPATH=self.locales, TZ="UTC")
+        self.log = open(os.path.join(self.capture, "wine.log"), "wb")
+        # No terminal: wine would rewrite the bytes on one.
+        self.process = subprocess.Popen(
+            wine.split() + [runner], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=self.log, env=env, cwd=self.capture)
+        atexit.register(self.close)
+
+    def close(self):
+        """End of input ends the runner."""
+        self.process.stdin.close()
+        self.process.wait(timeout=60)
+        self.log.close()
+        shutil.rmtree(self.capture, True)
+
+    @classmethod
+    def get(cls):
+        if cls._instance is None or cls._instance.process.poll() is not None:
+            cls._instance = cls()
+        return cls._instance
+
+    @staticmethod
+    def encode(text):
+        # Texts reach the tool as code page 932 bytes; bytes that came in as
+        # surrogates (os.fsdecode of cp932 bytes) pass as they are.
+        return text.encode("cp932", "surrogateescape")
+
+    def send(self, keyword, value):
+        if isinstance(value, str):
+            value = self.encode(value)
+        self.process.stdin.write(keyword.encode() + b" " + value.hex().encode() + b"\n")
+
+    def run(self, args, cwd, env, holds, timeout, **kwargs):
+        """Runs the tool."""
+        if kwargs:
+            raise TypeError("not supported for the Windows build: %s" % ", ".join(kwargs))
+        return self.start([native(BIN)] + args, cwd, env, holds, timeout)
+
+    def start(self, words, cwd, env=None, holds=(), timeout=600):
+        """Runs a Windows program: words[0] is its name or path."""
+        # New capture files for each run: a process left behind by a run that
+        # timed out may still hold the old ones.
+        self.runs += 1
+        out = os.path.join(self.capture, "stdout-%d" % self.runs)
+        err = os.path.join(self.capture, "stderr-%d" % self.runs)
+        variables = {"TZ": os.environ.get("TZ", "UTC")}
+        if "/" in variables["TZ"]:
+            variables["TZ"] = "UTC"
+        variables.update(env or {})
+        self.send("dir", native(cwd))
+        for name, value in variables.items():
+            self.send("env", "%s=%s" % (name, value))
+        for path, writing in holds:
+            self.send("hold-write" if writing else "hold-read", native(path))
+        self.send("out", native(out))
+        self.send("err", native(err))
+        self.send("timeout", str(int(timeout * 1000)))
+        line = subprocess.list2cmdline([self.encode(w).decode("latin-1") for w in words])
+        self.send("run", line.encode("latin-1"))
+        self.process.stdin.flush()
+        answer = self.process.stdout.readline().decode("ascii", "replace").split()
+        if answer[:1] == ["timeout"]:
+            raise subprocess.TimeoutExpired(words, timeout)
+        if answer[:1] != ["exit"]:
+            self.log.flush()
+            with open(self.log.name, "rb") as log:
+                raise RuntimeError("the wine runner failed: %r\n%s" % (
+                    " ".join(answer), log.read()[-2000:].decode("utf-8", "replace")))
+        with open(out, "rb") as f:
+            stdout = f.read()
+        with open(err, "rb") as f:
+            stderr = f.read()
+        os.remove(out)
+        os.remove(err)
+        return subprocess.CompletedProcess(words, int(answer[1]), stdout, stderr)
+
+
 class TarnsekTestCase(unittest.TestCase):
     """Each test runs in a fresh scratch directory that is removed afterwards,
     even when an assertion fails."""
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="tarnsek-e2e-")
+        self._holds = []
         self.addCleanup(shutil.rmtree, self.dir, True)
 
     def path(self, name):
@@ -96,15 +267,39 @@ class TarnsekTestCase(unittest.TestCase):
         with open(self.path(name), "rb") as f:
             return f.read()
 
+    def canonical(self, name):
+        """The canonical form the tool prints for a file of the scratch dir:
+        with symbolic links resolved on Linux; Windows does not see them."""
+        if WINDOWS:
+            return native(os.path.normpath(self.path(name)))
+        return os.path.realpath(self.path(name))
+
+    def make_system_file(self, name):
+        """Makes a file the tool calls a system file: on Linux one that is
+        neither a regular file nor a directory (a FIFO), on Windows an empty
+        file with the system attribute."""
+        if WINDOWS:
+            self.write(name, b"")
+            result = _Wine.get().start(["attrib", "+s", name], self.dir)
+            self.assertEqual(result.returncode, 0, result.stdout)
+        else:
+            os.mkfifo(self.path(name))
+
+    @contextlib.contextmanager
+    def held(self, name, writing=False):
+        """Another process holds the file open while the runs inside the
+        block: as a reader (others may only read it) or as a writer (nobody
+        else may open it)."""
+        self._holds.append((self.path(name), writing))
+        try:
+            yield
+        finally:
+            self._holds.pop()
+
     def run_tool(self, *args, env=None, timeout=600, **kwargs):
-        full_env = dict(os.environ)
-        full_env.setdefault("TZ", "UTC")
-        if env:
-            full_env.update(env)
-        completed = subprocess.run(
-            [BIN] + [str(a) for a in args], cwd=self.dir, env=full_env,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
-            **kwargs)
+        run = _Wine.get().run if WINDOWS else _linux_run
+        completed = run([str(a) for a in args], self.dir, env, list(getattr(self, "_holds", [])),
+                        timeout, **kwargs)
         result = Result(completed)
         # Nothing is ever written to standard error.
         self.assertEqual(result.stderr, b"", "stderr must stay empty")

@@ -2,7 +2,7 @@
 import re
 import unittest
 
-from tarnsek import TarnsekTestCase, sj, STATUS
+from tarnsek import LINE_END, STATUS, TarnsekTestCase, native, sj
 
 USAGE = (
     "TARNSEK [/I ファイルパス] [/O ファイルパス] [/W ディレクトリパス]\n"
@@ -42,7 +42,7 @@ class UsageTest(TarnsekTestCase):
         self.assertEqual(result.status, 0)
         banner = BANNER.match(result.stdout)
         self.assertIsNotNone(banner, result.stdout[:200])
-        self.assertEqual(result.stdout[banner.end():], sj(USAGE))
+        self.assertEqual(result.stdout[banner.end():], sj(USAGE).replace(b"\n", LINE_END))
 
     def test_no_arguments(self):
         self.assertUsage(self.run_tool())
@@ -106,7 +106,7 @@ class SwitchCountTest(TarnsekTestCase):
         self.assertNotIn("-out.csv", result.stdout.decode("cp932"))
 
     def test_absolute_path_is_taken_as_a_value(self):
-        missing = self.path("missing.csv")
+        missing = native(self.path("missing.csv"))
         result = self.run_tool("/I", missing, "/O", "o.csv", "/K", "1")
         self.assertFails(result, 3001, "入力ファイル [/i] [%s] は見つかりません." % missing)
 

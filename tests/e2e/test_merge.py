@@ -1,10 +1,8 @@
 """Merge mode (/M): files already in key order merged into one output, and the
 record comparison as the merge shows it."""
-import fcntl
-import os
 import unittest
 
-from tarnsek import TarnsekTestCase, closed, merge_written, opened, read_count
+from tarnsek import STATUS, TarnsekTestCase, closed, merge_written, opened, read_count
 
 STARTED = "マージを開始しました."
 FINISHED = "マージが終了しました."
@@ -14,7 +12,7 @@ MISSING_KEY = "比較フィールドがないレコードが見つかりまし�
 class MergeTestCase(TarnsekTestCase):
     def full(self, name):
         """The canonical form the tool prints for a file of the scratch dir."""
-        return os.path.join(os.path.realpath(self.dir), name)
+        return self.canonical(name)
 
     def merge(self, files, keys="1", *extra):
         """Writes the inputs ({name: bytes}, in list order) and merges them
@@ -140,7 +138,7 @@ class MergeFailureTest(MergeTestCase):
     def test_missing_key_field_warns_last_after_a_complete_output(self):
         result = self.merge({"a.csv": b"x,1,5\r\nz,1,9\r\n", "b.csv": b"y,2\r\n"}, "3,N:1,S")
         self.assertFails(result, 4001, MISSING_KEY)
-        self.assertEqual(result.status, 161)
+        self.assertEqual(result.status, STATUS[4001])
         self.assertEqual(result.texts[-2], FINISHED)
         self.assertEqual(result.texts.count(MISSING_KEY), 1)
         self.assertEqual(self.read("out.csv"), b"x,1,5\r\ny,2\r\nz,1,9\r\n")
@@ -154,9 +152,8 @@ class MergeFailureTest(MergeTestCase):
     def test_input_that_cannot_be_opened_after_the_output_is_made_empty(self):
         self.write("a.csv", b"1\r\n")
         self.write("b.csv", b"2\r\n")
-        with open(self.path("b.csv"), "rb") as held:
-            # Held for writing elsewhere: the merge may not open it.
-            fcntl.flock(held.fileno(), fcntl.LOCK_EX)
+        # Held for writing elsewhere: the merge may not open it.
+        with self.held("b.csv", writing=True):
             result = self.run_tool("/M", "a.csv|b.csv", "/O", "out.csv", "/K", "1")
         b = self.full("b.csv")
         self.assertFails(result, 1002, "[%s] (13) ファイルのオープンに失敗しました." % b)
@@ -168,7 +165,7 @@ class MergeFailureTest(MergeTestCase):
     def test_number_of_thirteen_digits_ends_the_run(self):
         result = self.merge({"a.csv": b"1\r\n", "b.csv": b'"1,234,567,890,123"\r\n'}, "1,N")
         self.assertFails(result, 2002, '["1,234,567,890,123"] 数値の有効桁数を超えました.')
-        self.assertEqual(result.status, 210)
+        self.assertEqual(result.status, STATUS[2002])
 
     def test_twelve_digits_with_separators_are_accepted(self):
         result = self.merge({"a.csv": b"123,456,789,012\r\n", "b.csv": b"99\r\n"}, "1,N")

@@ -5,7 +5,8 @@ Accepted command lines go on to run the whole sort or merge."""
 import os
 import unittest
 
-from tarnsek import TarnsekTestCase, sj
+import tarnsek
+from tarnsek import ENAMETOOLONG, TarnsekTestCase, disk_name, native, sj, tool_path
 
 IN_NO_VALUE = "入力ファイル [/i] にファイルの指定がありません."
 IN_NOT_FOUND = "入力ファイル [/i] [%s] は見つかりません."
@@ -37,7 +38,7 @@ class PathCase(TarnsekTestCase):
         self.write("in.csv", b"b\r\na\r\n")
 
     def real(self, name):
-        return os.path.realpath(self.path(name))
+        return self.canonical(name)
 
     def sort(self, *args):
         return self.run_tool("/I", "in.csv", "/K", "1", *args)
@@ -73,7 +74,7 @@ class InputTest(PathCase):
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
 
     def test_shift_jis_name(self):
-        os.rename(self.path("in.csv"), os.path.join(self.dir, SJIS_NAME))
+        os.rename(self.path("in.csv"), self.path(disk_name("表データ.csv")))
         result = self.run_tool("/I", SJIS_NAME, "/O", "out.csv", "/K", "1")
         self.assertSucceeds(result)
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
@@ -100,18 +101,19 @@ class OutputTest(PathCase):
         self.addCleanup(os.chmod, self.path("ro-dir"), 0o755)
         self.write("ro.csv", b"x\r\n")
         os.chmod(self.path("ro.csv"), 0o444)
-        os.mkfifo(self.path("pipe"))
+        self.make_system_file("special")
         cases = [
             (("/O",), OUT_NO_VALUE),
             (("/O", "/W", "."), OUT_NO_VALUE),
             (("/O", "d"), OUT_DIRECTORY % "d"),
             # A directory that cannot be written is still a directory first.
             (("/O", "ro-dir/"), OUT_DIRECTORY % "ro-dir/"),
-            (("/O", "/dev/null"), OUT_SYSTEM % "/dev/null"),
-            (("/O", "pipe"), OUT_SYSTEM % "pipe"),
+            (("/O", "special"), OUT_SYSTEM % "special"),
             # No write bit is read-only even for the superuser.
             (("/O", "ro.csv"), OUT_READ_ONLY % "ro.csv"),
         ]
+        if not tarnsek.WINDOWS:  # a device: no Windows path names one
+            cases.insert(4, (("/O", "/dev/null"), OUT_SYSTEM % "/dev/null"))
         for args, message in cases:
             with self.subTest(args=args):
                 self.assertFails(self.sort(*args), 3001, message)
@@ -119,7 +121,7 @@ class OutputTest(PathCase):
 
     def test_name_too_long_fails_as_an_open(self):
         result = self.sort("/O", TOO_LONG)
-        self.assertFails(result, 1002, OPEN_FAILED % (TOO_LONG, 36))
+        self.assertFails(result, 1002, OPEN_FAILED % (TOO_LONG, ENAMETOOLONG))
 
     def test_empty_name_fails_when_opened(self):
         # The run files go to the scratch directory, which is removed.
@@ -134,6 +136,7 @@ class OutputTest(PathCase):
                 self.assertFails(self.sort("/O", name), 3001, INPUT_IS_OUTPUT)
         self.assertEqual(self.read("in.csv"), b"b\r\na\r\n")
 
+    @unittest.skipIf(tarnsek.WINDOWS, "file names ignore letter case on Windows (smoke.sh checks that)")
     def test_another_letter_case_is_another_file_here(self):
         self.write("IN.csv", b"old\r\n")
         result = self.sort("/O", "IN.csv")
@@ -218,10 +221,10 @@ class MergeFilesTest(PathCase):
         os.symlink("b.csv", self.path("B.csv"))
         cases = [
             ("a.csv|a.csv", "a.csv"),
-            ("./a.csv|b.csv|" + self.dir + "//a.csv", "a.csv"),
+            ("./a.csv|b.csv|" + native(self.dir) + tool_path.sep * 2 + "a.csv", "a.csv"),
             ("b.csv|a.csv|hard.csv", "a.csv"),
             ("hard.csv|b.csv|a.csv", "hard.csv"),
-            ("soft.csv|a.csv", "a.csv"),
+            ("soft.csv|a.csv", "soft.csv"),  # named a.csv where links resolve
             ("b.csv|B.csv", "b.csv"),
         ]
         for value, first in cases:
@@ -234,6 +237,7 @@ class MergeFilesTest(PathCase):
         result = self.merge("b.csv|a.csv|a.csv|b2.csv")
         self.assertFails(result, 3001, MERGE_DUPLICATE % self.real("b.csv"))
 
+    @unittest.skipIf(tarnsek.WINDOWS, "file names ignore letter case on Windows (smoke.sh checks that)")
     def test_another_letter_case_is_another_file_here(self):
         self.write("A.csv", b"d\r\n")
         result = self.merge("a.csv|A.csv|b.csv")

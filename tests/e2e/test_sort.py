@@ -4,7 +4,8 @@ import os
 import re
 import unittest
 
-from tarnsek import TarnsekTestCase, closed, merge_written, opened, read_count
+from tarnsek import (RUN_FILE_NAME, TarnsekTestCase, closed, merge_written, native, opened,
+                     read_count, temp_env, tool_path)
 
 SORT_STARTED = "ソートを開始しました."
 SORT_FINISHED = "ソートが終了しました."
@@ -12,7 +13,8 @@ MERGE_STARTED = "マージを開始しました."
 MERGE_FINISHED = "マージが終了しました."
 TOO_MANY_RUN_FILES = "テンポラリファイル数が規定値 [19] を超えました."
 NO_TEMP_NAME = "テンポラリファイル名の取得に失敗しました."
-RUN_FILE = re.compile(r"^\[(.*/sot[0-9A-F]{4}\.tmp)\] ファイルをオープンしました\.$")
+RUN_FILE = re.compile(r"^\[(.*%s%s)\] ファイルをオープンしました\.$"
+                      % (re.escape(tool_path.sep), RUN_FILE_NAME))
 
 
 def loaded(count):
@@ -39,13 +41,13 @@ class SortTestCase(TarnsekTestCase):
         os.mkdir(self.work)
 
     def full(self, name):
-        return os.path.join(os.path.realpath(self.dir), name)
+        return self.canonical(name)
 
     def sort(self, data, keys="1", *extra, env=None, work=True):
         self.write("in.csv", data)
         args = ["/I", "in.csv", "/O", "out.csv", "/K", keys]
         if work:
-            args += ["/W", self.work]
+            args += ["/W", native(self.work)]
         return self.run_tool(*(args + list(extra)), env=env)
 
     def run_files(self, result):
@@ -70,7 +72,7 @@ class SortLogTest(SortTestCase):
         runs = self.run_files(result)
         self.assertEqual(len(runs), 1)
         run = runs[0]
-        self.assertEqual(os.path.dirname(run), os.path.realpath(self.work))
+        self.assertEqual(tool_path.dirname(run), self.canonical("work"))
         inp, out = self.full("in.csv"), self.full("out.csv")
         self.assertEqual(self.sort_log(result), [
             SORT_STARTED,
@@ -119,16 +121,16 @@ class SortLogTest(SortTestCase):
     def test_run_files_follow_tmpdir_without_work_directory(self):
         tmp = self.path("tmp")
         os.mkdir(tmp)
-        result = self.sort(b"b\r\na\r\n", work=False, env={"TMPDIR": tmp})
+        result = self.sort(b"b\r\na\r\n", work=False, env=temp_env(tmp))
         self.assertSucceeds(result)
         runs = self.run_files(result)
-        self.assertEqual([os.path.dirname(r) for r in runs], [os.path.realpath(tmp)])
+        self.assertEqual([tool_path.dirname(r) for r in runs], [self.canonical("tmp")])
         self.assertIn(deleted(runs[0]), result.texts)
         self.assertEqual(os.listdir(tmp), [])
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
 
     def test_no_run_file_can_be_made(self):
-        result = self.sort(b"b\r\na\r\n", work=False, env={"TMPDIR": self.path("missing")})
+        result = self.sort(b"b\r\na\r\n", work=False, env=temp_env(self.path("missing")))
         self.assertFails(result, 1003, NO_TEMP_NAME)
         self.assertEqual(result.texts[-2], loaded(2))
         self.assertFalse(os.path.exists(self.path("out.csv")))
@@ -230,7 +232,7 @@ class SortChunkTest(SortTestCase):
         self.assertFails(result, 2002, TOO_MANY_RUN_FILES)
         self.assertEqual(result.texts[-2], loaded(1))
         self.assertEqual(len(os.listdir(self.work)), 19)
-        self.assertEqual(sorted(os.path.join(os.path.realpath(self.work), n) for n in os.listdir(self.work)),
+        self.assertEqual(sorted(self.canonical(os.path.join("work", n)) for n in os.listdir(self.work)),
                          sorted(self.run_files(result)))
         self.assertFalse(os.path.exists(self.path("out.csv")))
 

@@ -5,7 +5,7 @@ is the order the keys give."""
 import os
 import unittest
 
-from tarnsek import TarnsekTestCase, sj
+from tarnsek import TarnsekTestCase, native, sj
 
 KEYS_NO_VALUE = "ソートキー [/k] の指定がありません."
 KEYS_TOO_MANY = "ソートキー [/k] のキーが規定数を超えています."
@@ -31,7 +31,7 @@ class AcceptedKeysTest(TarnsekTestCase):
         records and checks the run and its log line."""
         names = []
         for i, record in enumerate(records):
-            names.append(self.write("r%02d.csv" % i, sj(record) + b"\r\n"))
+            names.append(native(self.write("r%02d.csv" % i, sj(record) + b"\r\n")))
         result = self.run_tool("/M", "|".join(names), "/O", "out.csv", "/K", keys)
         self.assertSucceeds(result)
         self.assertIn(SORT_KEYS % keys, result.texts)
