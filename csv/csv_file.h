@@ -14,7 +14,9 @@ inline constexpr int kMaxRecordLength = 2048;  // bytes read for one record, CR 
 
 struct CsvRecord {
   int32_t fieldCount;         // 0 to 64
-  char* fields[kMaxFields];   // slots below fieldCount hold the texts; the rest are null
+  // Slots below fieldCount hold the texts; the rest are null, except in a
+  // record read into the record arena, which has no slots beyond its fields.
+  char* fields[kMaxFields];
 };
 
 struct CsvFile {
@@ -53,19 +55,20 @@ void ReleaseRecord(CsvRecord* record);
 // sort) are carved one after the other from large blocks instead of being
 // allocated one by one; releasing one of them is free, and the next
 // BeginRecordArena takes the blocks back for new records, so every record of
-// the arena must have been released by then.
+// the arena must have been released by then. Such a record holds only the
+// slots of its fields: nothing may read its slots at fieldCount and beyond.
 void BeginRecordArena();
 void EndRecordArena();
 
 // Passes over many records (a chunk is far larger than the caches) ask for
-// each record some steps ahead, with the texts that follow it when ReadRecord
-// made it (a prefetch never faults, whatever the address).
+// each record some steps ahead, its first two cache lines (a record read into
+// the arena has its texts right after its field slots).
 inline void PrefetchRecords(CsvRecord* const* records, int64_t next, int64_t count) {
   constexpr int64_t kAhead = 24;
   if (next + kAhead < count) {
     const auto at = reinterpret_cast<uintptr_t>(records[next + kAhead]);
     __builtin_prefetch(reinterpret_cast<const void*>(at));
-    __builtin_prefetch(reinterpret_cast<const void*>(at + sizeof(CsvRecord)));
+    __builtin_prefetch(reinterpret_cast<const void*>(at + 64));
   }
 }
 

@@ -7,6 +7,7 @@
 # New inputs go to BUILD_DIR/fuzz-corpus/TARGET, the committed seeds in
 # fuzz/corpus/TARGET are only read; a failing input is saved as
 # BUILD_DIR/fuzz-artifacts/TARGET-crash-... and the script exits non-zero.
+# FUZZ_TIMEOUT (seconds, default 10) bounds one input; raise it on a busy machine.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS] [TARGET...]}" && pwd)"
@@ -24,7 +25,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$build/fuzz-corpus/$target" "$build/fuzz-artifacts"
   echo "== $target: $seconds s"
   # TMPDIR: the targets make their scratch files there; removed afterwards.
-  if ! TMPDIR="$scratch" "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! TMPDIR="$scratch" "$binary" -max_total_time="$seconds" -timeout="${FUZZ_TIMEOUT:-10}" -rss_limit_mb=2048 \
       -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" \
       "$build/fuzz-corpus/$target" "$here/corpus/$target"; then
     echo "== $target: FAILED (input saved under $build/fuzz-artifacts)" >&2

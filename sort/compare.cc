@@ -208,6 +208,54 @@ int CompareKeyValues(const KeyValue& first, const KeyValue& second, const CsvSor
   return result * key.order;
 }
 
+namespace {
+
+uint64_t MixHash(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+  return hash ^ (hash >> 29);
+}
+
+uint64_t HashBytes(const unsigned char* bytes, size_t length) {
+  uint64_t hash = length;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    hash = MixHash(hash, word);
+  }
+  uint64_t tail = 0;
+  std::memcpy(&tail, bytes + i, length - i);
+  return MixHash(hash, tail);
+}
+
+}  // namespace
+
+uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key) {
+  switch (key.keyType) {
+    case kKeyNumber: {
+      const double number = value.number == 0.0 ? 0.0 : value.number;  // -0 equals 0
+      uint64_t bits;
+      std::memcpy(&bits, &number, sizeof bits);
+      return MixHash(0, bits);
+    }
+    case kKeyDateTime:
+      return MixHash(0, value.dateTime);
+    default:
+      break;
+  }
+  if (key.keyType == kKeyText && !value.quoted) {
+    return HashBytes(reinterpret_cast<const unsigned char*>(value.text), value.length);
+  }
+  // The unquoted bytes, folded for an I key, as the comparison reads them.
+  unsigned char bytes[kComparedBytes];
+  size_t length = 0;
+  UnquotedReader reader(value.text, kComparedBytes);
+  for (int byte = reader.Next(); byte != 0; byte = reader.Next()) {
+    bytes[length++] = static_cast<unsigned char>(key.keyType == kKeyTextIgnoreCase ? FoldCase(byte) : byte);
+  }
+  return HashBytes(bytes, length);
+}
+
 int CompareRecordValues(const KeyValue* first, const KeyValue* second,
                         const CsvSortOption& options) {
   const int keyCount = CountSortKeys(options);

@@ -34,6 +34,10 @@ struct KeyValue {
 [[nodiscard]] int CompareKeyValues(const KeyValue& first, const KeyValue& second,
                                    const CsvSortKey& key);
 
+// A hash of a present value under one key: values that CompareKeyValues
+// finds equal hash alike.
+[[nodiscard]] uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key);
+
 // CompareRecords on values computed by KeyValueOf for every key in order.
 [[nodiscard]] int CompareRecordValues(const KeyValue* first, const KeyValue* second,
                                       const CsvSortOption& options);
