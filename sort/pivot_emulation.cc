@@ -48,6 +48,7 @@ struct SmallSample {
   bool ready;
   uint16_t entry[kSamplePositions];
   int16_t next[kSamplePositions];
+  uint16_t last[kSamplePositions];  // the last entry of each slot
   uint64_t first[kWords];
 };
 
@@ -91,6 +92,51 @@ void FillSamplePositions(int32_t lo, int32_t hi, SampleList& list) {
   list.positions[list.count++] = hi;
 }
 
+// How many of a set of slots hold each rank, the ranks numbered densely from
+// 0 (at most 513 of them), and the lowest rank held. A pass of the exchange
+// sort can exchange nothing more once its slot's rank is no larger than the
+// lowest its remaining partners hold, and a partner it has passed never holds
+// less than the pass's slot does now, so the lowest over all its partners
+// tells when a pass is done. On inputs with many equal keys most passes end at
+// once this way.
+struct RankCounts {
+  uint16_t count[kSamplePositions];
+  uint64_t held[kWords];
+
+  void Clear(int ranks) {
+    std::fill(count, count + ranks, uint16_t{0});
+    std::fill(std::begin(held), std::end(held), uint64_t{0});
+  }
+  void Add(int rank) {
+    if (count[rank]++ == 0) held[rank >> 6] |= uint64_t{1} << (rank & 63);
+  }
+  void Remove(int rank) {
+    if (--count[rank] == 0) held[rank >> 6] &= ~(uint64_t{1} << (rank & 63));
+  }
+  // The lowest rank held, or kSamplePositions when none is.
+  int Lowest() const {
+    for (int w = 0; w < kWords; ++w) {
+      if (held[w] != 0) return (w << 6) + std::countr_zero(held[w]);
+    }
+    return kSamplePositions;
+  }
+};
+
+RankCounts counts;
+
+// Ranks numbered densely in rank order: dense[k] for ranks[k], k < n; the
+// number of distinct ranks is returned.
+int DenseRanks(const uint32_t* ranks, int n, uint16_t* dense) {
+  uint32_t distinct[kSamplePositions];
+  std::copy(ranks, ranks + n, distinct);
+  std::sort(distinct, distinct + n);
+  const int d = static_cast<int>(std::unique(distinct, distinct + n) - distinct);
+  for (int k = 0; k < n; ++k) {
+    dense[k] = static_cast<uint16_t>(std::lower_bound(distinct, distinct + d, ranks[k]) - distinct);
+  }
+  return d;
+}
+
 const SmallSample& SmallSampleOf(int32_t m) {
   SmallSample& sample = smallSamples[m];
   if (sample.ready) return sample;
@@ -102,6 +148,7 @@ const SmallSample& SmallSampleOf(int32_t m) {
     uint16_t slot = static_cast<uint16_t>(list.positions[q]);
     sample.entry[q] = slot;
     sample.next[q] = firstEntry[slot];
+    if (sample.next[q] < 0) sample.last[slot] = static_cast<uint16_t>(q);
     if (q > 0) firstEntry[slot] = static_cast<int16_t>(q);  // entry 0 is no later entry
   }
   std::fill(std::begin(sample.first), std::end(sample.first), 0);
@@ -111,27 +158,6 @@ const SmallSample& SmallSampleOf(int32_t m) {
   }
   sample.ready = true;
   return sample;
-}
-
-// One pass of the exchange sort: current (the pass's own slot) against the
-// slots of the later entries that are the first of their slot, from entry
-// `from` on. Returns what the pass's own slot holds afterwards. Once it holds
-// the lowest rank of the range, nothing later can be smaller.
-uint64_t ExchangePass(uint64_t* v, const uint16_t* entry, const uint64_t* later, int from,
-                      uint64_t current, uint32_t lowest) {
-  uint32_t currentRank = RankOf(current);
-  if (currentRank == lowest) return current;
-  for (int w = from >> 6; w < kWords; ++w) {
-    for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
-      uint64_t& partner = v[entry[(w << 6) + std::countr_zero(bits)]];
-      if (RankOf(partner) < currentRank) {
-        std::swap(partner, current);
-        currentRank = RankOf(current);
-        if (currentRank == lowest) return current;
-      }
-    }
-  }
-  return current;
 }
 
 const FlatSample* ForgetFlatSample(const FlatSample& flat) {
@@ -200,8 +226,17 @@ uint64_t SelectFlatPivot(uint64_t* v, const FlatSample& flat, uint32_t lowest) {
 
 // The exchange sort over a range of m < 513 slots starting at v, whose
 // lowest rank is `lowest`.
-uint64_t SelectSmallPivot(uint64_t* v, int32_t m, uint32_t lowest) {
+uint64_t SelectSmallPivot(uint64_t* v, int32_t m) {
   const SmallSample& sample = SmallSampleOf(m);
+  uint32_t ranks[kSamplePositions];
+  for (int32_t k = 0; k < m; ++k) ranks[k] = RankOf(v[k]);
+  uint16_t dense[kSamplePositions];
+  counts.Clear(DenseRanks(ranks, m, dense));
+  // The slots that have an entry after the pass's own: its partners, and
+  // the pass's slot itself while it has later entries.
+  for (int32_t slot = 0; slot < m; ++slot) {
+    if (sample.last[slot] > 0) counts.Add(dense[slot]);
+  }
   // Entries of the current pass's later part that are the first of their slot.
   uint64_t later[kWords];
   std::memcpy(later, sample.first, sizeof later);
@@ -210,15 +245,41 @@ uint64_t SelectSmallPivot(uint64_t* v, int32_t m, uint32_t lowest) {
     if (p == 0 || a != sample.entry[p - 1]) {
       // The pass's own slot among the later entries is no partner.
       const int own = sample.next[p];
-      if (own > 0) later[own >> 6] &= ~(uint64_t{1} << (own & 63));
-      v[a] = ExchangePass(v, sample.entry, later, p + 1, v[a], lowest);
-      if (own > 0) later[own >> 6] |= uint64_t{1} << (own & 63);
+      if (own > 0) {
+        later[own >> 6] &= ~(uint64_t{1} << (own & 63));
+        counts.Remove(dense[a]);
+      }
+      uint64_t current = v[a];
+      uint16_t currentRank = dense[a];
+      for (int w = (p + 1) >> 6; w < kWords && currentRank > counts.Lowest(); ++w) {
+        for (uint64_t bits = later[w]; bits != 0; bits &= bits - 1) {
+          const int x = sample.entry[(w << 6) + std::countr_zero(bits)];
+          if (dense[x] < currentRank) {
+            counts.Remove(dense[x]);
+            counts.Add(currentRank);
+            std::swap(v[x], current);
+            std::swap(dense[x], currentRank);
+            if (currentRank <= counts.Lowest()) break;
+          }
+        }
+      }
+      v[a] = current;
+      dense[a] = currentRank;
+      if (own > 0) {
+        later[own >> 6] |= uint64_t{1} << (own & 63);
+        counts.Add(currentRank);
+      }
     }
-    // Entry p + 1 leaves the later part; its slot's next entry takes its place.
+    // Entry p + 1 leaves the later part; its slot's next entry takes its
+    // place, or the slot leaves the partners with its last entry.
     const int leaving = p + 1;
     later[leaving >> 6] &= ~(uint64_t{1} << (leaving & 63));
     const int following = sample.next[leaving];
-    if (following > 0) later[following >> 6] |= uint64_t{1} << (following & 63);
+    if (following > 0) {
+      later[following >> 6] |= uint64_t{1} << (following & 63);
+    } else {
+      counts.Remove(dense[sample.entry[leaving]]);
+    }
   }
   return v[sample.entry[kPivotEntry]];
 }
@@ -229,6 +290,7 @@ constexpr int kKeyLanes = 8;
 constexpr int kPaddedSample = (kSamplePositions + kKeyLanes - 1) / kKeyLanes * kKeyLanes;
 
 int16_t SampleKey(uint32_t rank) { return static_cast<int16_t>(static_cast<uint16_t>(rank ^ 0x8000u)); }
+
 
 // The first k >= from whose key is below `current`, or kPaddedSample.
 int FirstKeyBelow(const int16_t* key, int from, int16_t current) {
@@ -377,7 +439,7 @@ uint64_t SelectPivot(uint64_t* items, int32_t lo, int32_t hi) {
     if (hi - lo + 1 < kFlatSizes) {
       if (const FlatSample* flat = FlatSampleOf(hi - lo + 1)) return SelectFlatPivot(items + lo, *flat, lowest);
     }
-    return SelectSmallPivot(items + lo, hi - lo + 1, lowest);
+    return SelectSmallPivot(items + lo, hi - lo + 1);
   }
   return SelectLargePivot(items, lo, hi);
 }
