@@ -22,6 +22,7 @@ constexpr int kComparedBytes = 2048;
 constexpr int kNumberCharacters = 12;
 
 const char* missingKeyWarning = nullptr;
+uint64_t keyComparisons = 0;
 
 // Walks the unquoted form of a stored field text byte by byte, as the unquoted
 // copy of at most `limit` bytes would hold it.
@@ -185,7 +186,10 @@ KeyValue KeyValueOf(const CsvRecord* record, const CsvSortKey& key) {
   return value;
 }
 
+uint64_t KeyComparisonCount() { return keyComparisons; }
+
 int CompareKeyValues(const KeyValue& first, const KeyValue& second, const CsvSortKey& key) {
+  ++keyComparisons;
   int result = 0;
   switch (key.keyType) {
     case kKeyText:

