@@ -14,6 +14,10 @@
 //   nothing to exchange either.
 // - Once a pass's slot holds the lowest rank of the range (or of the 513
 //   samples), no later slot can be smaller: the rest of the pass is skipped.
+//   In ranges of 64 to 512 slots a pass also ends once its slot's rank is no
+//   larger than the lowest its partners hold, counted by rank.
+// - For ranges of 513 or more, each pass is a running minimum over the 513
+//   sampled ranks in a contiguous array, searched 8 ranks at a time.
 // - For ranges of fewer than 64 slots, the most frequent ones, the passes
 //   that remain are kept once per size as plain lists of slot offsets.
 // - A range whose ranks are all equal exchanges nothing in its pivot choice.
@@ -98,7 +102,8 @@ void FillSamplePositions(int32_t lo, int32_t hi, SampleList& list) {
 // lowest its remaining partners hold, and a partner it has passed never holds
 // less than the pass's slot does now, so the lowest over all its partners
 // tells when a pass is done. On inputs with many equal keys most passes end at
-// once this way.
+// once this way: the pivot choices of ranges under 513 in a chunk keyed by a
+// city (about 218 records per value) took a third of the instructions.
 struct RankCounts {
   uint16_t count[kSamplePositions];
   uint64_t held[kWords];
