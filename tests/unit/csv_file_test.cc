@@ -256,6 +256,25 @@ TEST_F(CsvFileTest, ReleaseRecordFreesTextsMadeElsewhereToo) {
   ReleaseRecord(record);  // the sanitizer build checks each free
 }
 
+TEST_F(CsvFileTest, RecordWithAReplacedTextIsWrittenAndReleasedAsItNowStands) {
+  CsvSortOption options{};
+  CsvFile* in = OpenCsvFile(MakeFile("in.csv", "a,bb,,c\r\na,\r\n").c_str(), "rb");
+  CsvFile* out = OpenCsvFile(PathOf("out.csv").c_str(), "wb");
+  ReadRecord(in, options);
+  CsvRecord* record = in->record;
+  record->fields[1] = DuplicateString("new");  // the sanitizer build checks it is freed once
+  out->record = record;
+  WriteRecord(out, options);
+  ReleaseRecord(record);
+  ReadRecord(in, options);  // a last empty field, written whole
+  out->record = in->record;
+  WriteRecord(out, options);
+  ReleaseRecord(in->record);
+  CloseCsvFile(in);
+  CloseCsvFile(out);
+  EXPECT_EQ(Contents(PathOf("out.csv")), "a,new,,c\r\na,\r\n");
+}
+
 TEST_F(CsvFileTest, MissingFileFailsToOpen) {
   std::string path = PathOf("missing.csv");
   EXPECT_FATAL((void)OpenCsvFile(path.c_str(), "rb"), exit_code::kOpen, Message(msg::kOpenFailed, path.c_str(), 2));
