@@ -125,7 +125,7 @@ void Spill(CsvFile* file) {
 
 CsvFile* OpenCsvFile(const char* path, const char* mode) {
   CsvFile* file = static_cast<CsvFile*>(std::calloc(1, sizeof(CsvFile)));
-  unsigned char* buffer = static_cast<unsigned char*>(std::malloc(kFileBufferSize));
+  unsigned char* buffer = static_cast<unsigned char*>(std::malloc(kFileBufferSize + kScanSlack));
   if (!file || !buffer) FatalError(exit_code::kAllocation, msg::kCsvFileAlloc);
 
   const bool writing = mode[0] == 'w';

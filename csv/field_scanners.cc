@@ -9,6 +9,11 @@
 #include "csv/field_scanners.h"
 
 #include <array>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "driver/exit_codes.h"
 #include "driver/log.h"
@@ -17,7 +22,7 @@
 int32_t g_recordLength = 0;
 int32_t g_fieldLength = 0;
 int32_t g_textLength = 0;
-char g_recordText[kRecordTextSize];
+char g_recordText[kRecordTextSize + kScanSlack];
 
 namespace {
 
@@ -159,6 +164,44 @@ constexpr std::array<WholeRecordByte, 256> MakeWholeRecordBytes(bool tabMode) {
 constexpr std::array<WholeRecordByte, 256> kCommaRecordBytes = MakeWholeRecordBytes(false);
 constexpr std::array<WholeRecordByte, 256> kTabRecordBytes = MakeWholeRecordBytes(true);
 
+// Copies the data bytes from p on to out, both advanced, up to the first
+// byte that is not data (which is left at p). Bytes are looked at 16 at a
+// time, which may read up to 15 bytes past the limit (into the buffer's
+// slack) and write as many past the copy (into the text area's): what lies
+// beyond the stopping byte is never used. A p at or past the limit means the
+// record does not end within it.
+inline const unsigned char* CopyData(const unsigned char* p, const unsigned char* limit, char*& out,
+                                     bool tabMode) {
+#if defined(__SSE2__)
+  const __m128i separator = _mm_set1_epi8(tabMode ? '\t' : ',');
+  const __m128i carriageReturn = _mm_set1_epi8('\r');
+  const __m128i quote = _mm_set1_epi8(tabMode ? '\r' : '"');
+  const __m128i lineFeed = _mm_set1_epi8(tabMode ? '\r' : '\n');
+  const __m128i zero = _mm_setzero_si128();
+  for (;;) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    const __m128i stops = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, separator), _mm_cmpeq_epi8(bytes, carriageReturn)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, lineFeed)),
+                     _mm_cmpeq_epi8(bytes, zero)));
+    const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(stops));
+    if (mask != 0) {
+      const int taken = std::countr_zero(mask);
+      out += taken;
+      return p + taken;
+    }
+    p += 16;
+    out += 16;
+    if (p >= limit) return p;
+  }
+#else
+  const std::array<WholeRecordByte, 256>& kinds = tabMode ? kTabRecordBytes : kCommaRecordBytes;
+  while (p < limit && kinds[*p] == kData) *out++ = static_cast<char>(*p++);
+  return p;
+#endif
+}
+
 }  // namespace
 
 // Reading field by field cost a dozen counter updates and limit checks per
@@ -201,11 +244,9 @@ bool ScanWholeRecord(CsvFile* file, bool tabMode, int32_t* offsets, int32_t* fie
     }
     for (;;) {
       if (p >= limit) return false;
+      p = CopyData(p, limit, out, tabMode);
+      if (p >= limit) return false;
       const WholeRecordByte kind = kinds[*p];
-      if (kind == kData) {
-        *out++ = static_cast<char>(*p++);
-        continue;
-      }
       if (kind == kSeparator) break;
       if (kind == kCarriageReturn && p + 1 < limit && p[1] == '\n') break;
       return false;

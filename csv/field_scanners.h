@@ -25,7 +25,10 @@ inline constexpr int kRecordTextSize = kMaxRecordLength + kMaxFields + 16;
 extern int32_t g_recordLength;  // bytes read for the record, against kMaxRecordLength
 extern int32_t g_fieldLength;   // bytes in the field being scanned
 extern int32_t g_textLength;    // bytes used in g_recordText
-extern char g_recordText[kRecordTextSize];
+// Whole-record reading moves 16 bytes at a time: the area has room for 16
+// more, and a read buffer holds 16 bytes more than it ever fills.
+inline constexpr int kScanSlack = 16;
+extern char g_recordText[kRecordTextSize + kScanSlack];
 
 // The slow paths of NextByte.
 int ReadFromNextBuffer(CsvFile* file);
