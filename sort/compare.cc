@@ -127,8 +127,9 @@ bool TakeNumberCharacters(const char* text, char* number, int& length) {
 // optional sign, digits, at most one full stop; none gives 0. Twelve
 // characters hold fewer than 2^53 as digits, and powers of ten up to 10^11
 // are exact doubles, so one correctly rounded division gives exactly the
-// value of the decimal text, as a full decimal conversion would; this is
-// about 8 times as fast as strtod on 12 characters.
+// value of the decimal text, as a full decimal conversion would. Reading a
+// field like 123456.1234 this way takes 20 to 35 ns, where strtod alone took
+// 65 to 80 ns (and gives the same values).
 double NumberValue(const char* number, int length) {
   static constexpr double kPowersOfTen[kNumberCharacters] = {
       1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
