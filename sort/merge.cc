@@ -1,10 +1,10 @@
 // The k-way merge: every input offers its current record, and the smallest of
 // them is written next (on a tie, the latest input's). Inputs are few (19 at
 // most): the smallest is found by a scan of the inputs, or by a tournament
-// tree that gives the same choice while that is sure. The key values of each current record are read once, when
-// the record is read: a number or a date is parsed once per record instead of
-// twice per comparison, which made the merge of 19 run files about 4 times
-// as fast on number and date keys.
+// tree that gives the same choice while that is sure. The key values of each
+// current record are read once, when the record is read: a number or a date
+// is parsed once per record instead of twice per comparison, which made the
+// merge of 19 run files about 4 times as fast on number and date keys.
 #include "sort/merge.h"
 
 #include "driver/exit_codes.h"
