@@ -21,16 +21,6 @@ namespace {
 constexpr int32_t kChunk = 20000;
 constexpr int32_t kCategoryField = 6;
 
-struct Ranked {
-  uint32_t rank;
-  uint32_t index;
-};
-struct RankedCompare {
-  int operator()(const Ranked* a, const Ranked* b) const {
-    return a->rank < b->rank ? -1 : (a->rank > b->rank ? 1 : 0);
-  }
-};
-
 void BM_ComparisonsAgainstLiteral(benchmark::State& state) {
   const std::vector<CsvRecord*>& all = MicroRecords();
   std::vector<CsvRecord*> records(all.begin(), all.begin() + kChunk);
@@ -40,14 +30,8 @@ void BM_ComparisonsAgainstLiteral(benchmark::State& state) {
   // The literal sort, over the ranks that stand for the records.
   std::vector<uint32_t> ranks(kChunk);
   RankRecords(records.data(), kChunk, options, ranks.data());
-  std::vector<Ranked> ranked(kChunk);
-  std::vector<Ranked*> buffer(kChunk);
-  for (int32_t i = 0; i < kChunk; ++i) {
-    ranked[i] = {ranks[i], static_cast<uint32_t>(i)};
-    buffer[i] = &ranked[i];
-  }
-  ReferenceChunkSort<Ranked, RankedCompare> literal(buffer.data(), RankedCompare{});
-  literal.SortChunk(0, kChunk - 1);
+  int64_t literalComparisons = 0;
+  const std::vector<uint32_t> literalOrder = LiteralOrder(ranks, nullptr, &literalComparisons);
 
   double fast = 0;
   for (auto _ : state) {
@@ -58,12 +42,12 @@ void BM_ComparisonsAgainstLiteral(benchmark::State& state) {
     fast = static_cast<double>(KeyComparisonCount() - before);
   }
   for (int32_t i = 0; i < kChunk; ++i) {
-    if (RecordBuffer()[i] != records[buffer[i]->index]) {
+    if (RecordBuffer()[i] != records[literalOrder[i]]) {
       state.SkipWithError("the fast sort left another permutation");
       return;
     }
   }
-  const auto literalCount = static_cast<double>(literal.comparisons());
+  const auto literalCount = static_cast<double>(literalComparisons);
   state.counters["literal"] = literalCount;
   state.counters["fast"] = fast;
   state.counters["ratio"] = literalCount / fast;

@@ -75,3 +75,35 @@ class ReferenceChunkSort {
   int64_t comparisons_ = 0;
   int64_t pivotChoices_ = 0;
 };
+
+// Records that stand for real ones by their rank alone: the literal quicksort
+// over them moves its slots as over the records themselves.
+struct Ranked {
+  uint32_t rank;
+  uint32_t index;
+};
+struct RankedCompare {
+  int operator()(const Ranked* a, const Ranked* b) const {
+    return a->rank < b->rank ? -1 : (a->rank > b->rank ? 1 : 0);
+  }
+};
+using RankedReference = ReferenceChunkSort<Ranked, RankedCompare>;
+
+// The input indices in the order the literal quicksort leaves them; adds its
+// pivot choices and comparisons to the counts given.
+inline std::vector<uint32_t> LiteralOrder(const std::vector<uint32_t>& ranks, int64_t* choices = nullptr,
+                                          int64_t* comparisons = nullptr) {
+  std::vector<Ranked> records(ranks.size());
+  std::vector<Ranked*> buffer(ranks.size());
+  for (size_t i = 0; i < ranks.size(); ++i) {
+    records[i] = {ranks[i], static_cast<uint32_t>(i)};
+    buffer[i] = &records[i];
+  }
+  RankedReference reference(buffer.data(), RankedCompare{});
+  reference.SortChunk(0, static_cast<int32_t>(ranks.size()) - 1);
+  if (choices) *choices += reference.pivotChoices();
+  if (comparisons) *comparisons += reference.comparisons();
+  std::vector<uint32_t> order;
+  for (Ranked* record : buffer) order.push_back(record->index);
+  return order;
+}

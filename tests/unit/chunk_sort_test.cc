@@ -34,35 +34,6 @@ namespace fs = std::filesystem;
 // Ranks alone: the literal quicksort over records that carry a rank, against
 // the fast sort over the same ranks.
 
-struct Ranked {
-  uint32_t rank;
-  uint32_t index;
-};
-
-int CompareRanked(const Ranked* a, const Ranked* b) {
-  return a->rank < b->rank ? -1 : (a->rank > b->rank ? 1 : 0);
-}
-struct RankedCompare {
-  int operator()(const Ranked* a, const Ranked* b) const { return CompareRanked(a, b); }
-};
-using RankedReference = ReferenceChunkSort<Ranked, RankedCompare>;
-
-// The input indices in the order the literal quicksort leaves them.
-std::vector<uint32_t> LiteralOrder(const std::vector<uint32_t>& ranks, int64_t* choices = nullptr) {
-  std::vector<Ranked> records(ranks.size());
-  std::vector<Ranked*> buffer(ranks.size());
-  for (size_t i = 0; i < ranks.size(); ++i) {
-    records[i] = {ranks[i], static_cast<uint32_t>(i)};
-    buffer[i] = &records[i];
-  }
-  RankedReference reference(buffer.data(), RankedCompare{});
-  reference.SortChunk(0, static_cast<int32_t>(ranks.size()) - 1);
-  if (choices) *choices += reference.pivotChoices();
-  std::vector<uint32_t> order;
-  for (Ranked* record : buffer) order.push_back(record->index);
-  return order;
-}
-
 std::vector<uint32_t> FastOrder(const std::vector<uint32_t>& ranks) {
   std::vector<uint64_t> items(ranks.size());
   for (size_t i = 0; i < ranks.size(); ++i) items[i] = MakeItem(ranks[i], static_cast<uint32_t>(i));
