@@ -81,7 +81,6 @@ const char* TextBlock(const CsvRecord* record, uint32_t* length) {
   return texts;
 }
 
-
 // Every open CsvFile, so that a fatal end can flush and close them all.
 CsvFile* g_openFiles = nullptr;
 
