@@ -439,10 +439,12 @@ void AddSamplePositions(int32_t L, int32_t R, int level, SampleList& list) {
 
 uint64_t SelectPivot(uint64_t* items, int32_t lo, int32_t hi) {
   if (hi - lo + 1 < kSamplePositions) {
-    uint32_t lowest = RankOf(items[lo]);
-    for (int32_t k = lo + 1; k <= hi; ++k) lowest = std::min(lowest, RankOf(items[k]));
     if (hi - lo + 1 < kFlatSizes) {
-      if (const FlatSample* flat = FlatSampleOf(hi - lo + 1)) return SelectFlatPivot(items + lo, *flat, lowest);
+      if (const FlatSample* flat = FlatSampleOf(hi - lo + 1)) {
+        uint32_t lowest = RankOf(items[lo]);
+        for (int32_t k = lo + 1; k <= hi; ++k) lowest = std::min(lowest, RankOf(items[k]));
+        return SelectFlatPivot(items + lo, *flat, lowest);
+      }
     }
     return SelectSmallPivot(items + lo, hi - lo + 1);
   }
