@@ -84,17 +84,9 @@ inline void TakeOrdinaryRun(CsvFile* file, const StopTable& stops) {
   g_textLength += taken;
 }
 
-// A CR read at position crAt of the record was not followed by LF.
-[[noreturn]] void FailAfterCarriageReturn(const CsvFile* file, int32_t crAt) {
-  // A CR beyond the limit was let through only as a run file's closing CR LF.
-  if (crAt > kMaxRecordLength) FailRecordTooLong(file);
-  FailInvalidSequence(file);
-}
-
 // After a CR outside quotes: only LF may follow, and then the record ends.
 inline void ExpectLineFeed(CsvFile* file, int* current) {
-  int32_t crAt = g_recordLength;
-  if (NextByte(file) != '\n') FailAfterCarriageReturn(file, crAt);
+  if (NextByte(file) != '\n') FailInvalidSequence(file);
   *current = 0;
 }
 
@@ -129,15 +121,22 @@ void FailRecordTooLong(const CsvFile* file) {
 }
 
 void FailInvalidSequence(const CsvFile* file) {
+  // Bytes beyond the limit are let through only as a run file's closing CR LF:
+  // when they turn out to be anything else, the record is too long.
+  if (g_recordLength > kMaxRecordLength) FailRecordTooLong(file);
   FatalError(exit_code::kInvalidSequence, msg::kInvalidSequence, file->lineCount + 1);
 }
 
 void CheckOverLength(CsvFile* file, int byte) {
-  // A run file holds records the tool wrote itself: a record of the full 2048
-  // bytes comes back with its CR LF after it, and that CR LF is let through.
-  // Whether the CR really closes the record is for the scanner to see.
+  // A run file holds records the tool wrote itself, each ended by CR LF. A
+  // last input record ended by the end of the file may hold 2048 bytes, or
+  // 2047 and the lone CR after a closing quote, so its copy may end with CR LF
+  // at bytes 2049 and 2050, or with CR at 2048 and LF at 2049. Only those
+  // bytes are let through; whether they really close the record is for the
+  // scanners to see: they store no byte beyond the limit, and anything out of
+  // place there fails as a record too long.
   if (file->isRunFile) {
-    if (g_recordLength == kMaxRecordLength + 1 && byte == '\r') return;
+    if (g_recordLength == kMaxRecordLength + 1 && (byte == '\r' || byte == '\n')) return;
     if (g_recordLength == kMaxRecordLength + 2 && byte == '\n') return;
   }
   FailRecordTooLong(file);
@@ -295,14 +294,16 @@ char* ScanQuotedField(int* current, CsvFile* file) {
       return EndField(text);
     }
     if (byte != '\r') FailInvalidSequence(file);
-    int32_t crAt = g_recordLength;
     byte = NextByte(file);
     if (byte == '\n') {
       *current = 0;
-    } else if (byte == -1 && crAt <= kMaxRecordLength) {
-      *current = -1;  // a CR as the last byte of the file ends the field
+    } else if (byte == -1) {
+      // A CR as the last byte of the file ends the field; beyond the limit it
+      // could only have been a run file's closing CR, which LF follows.
+      if (g_recordLength > kMaxRecordLength) FailRecordTooLong(file);
+      *current = -1;
     } else {
-      FailAfterCarriageReturn(file, crAt);
+      FailInvalidSequence(file);
     }
     return EndField(text);
   }

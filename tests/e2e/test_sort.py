@@ -161,11 +161,43 @@ class SortOrderTest(SortTestCase):
         self.assertEqual(self.read("out.csv"), b"\r\na\r\nb\r\nc\r\n")
         self.assertIn(loaded(4), result.texts)
 
-    def test_last_record_of_2048_bytes_without_line_end(self):
-        long_record = b"z" * 2048
-        result = self.sort(b"b\r\n" + long_record)
-        self.assertSucceeds(result)
-        self.assertEqual(self.read("out.csv"), b"b\r\n" + long_record + b"\r\n")
+    def test_every_record_length_near_the_limit_reads_back_from_its_run_file(self):
+        # (name, the record of n bytes as read, its data as written back, extra switches).
+        # Every byte read counts, the end of the file nothing; the run file
+        # holds each record with CR LF added.
+        def shapes(n):
+            z = b"z" * n
+            return [
+                ("CR LF", z[2:] + b"\r\n", z[2:], ()),
+                ("end of file", z, z, ()),
+                ("two fields, end of file", b"z," + z[2:], b"z," + z[2:], ()),
+                ("quoted, end of file", b'"' + z[2:] + b'"', b'"' + z[2:] + b'"', ()),
+                ("quote and lone CR", b'"' + z[3:] + b'"\r', b'"' + z[3:] + b'"', ()),
+                ("separator, end of file", z[1:] + b",", z[1:], ()),
+                ("tab mode, CR LF", b"z\t" + z[4:] + b"\r\n", b"z\t" + z[4:], ("/T",)),
+                ("tab mode, end of file", b'z"\t' + z[3:], b'z"\t' + z[3:], ("/T",)),
+            ]
+        for n in range(2044, 2050):
+            for name, record, written, extra in shapes(n):
+                with self.subTest(n=n, ending=name):
+                    result = self.sort(b"a\r\n" + record, "1", *extra)
+                    if n > 2048:
+                        self.assertFails(result, 2002, "[LINE:2] 最大レコード長を超えました.")
+                        continue
+                    self.assertSucceeds(result)
+                    self.assertEqual(self.read("out.csv"), b"a\r\n" + written + b"\r\n")
+            # The title record is written by the merge, with CR LF.
+            for name, title, written in (("CR LF", b"z" * (n - 2) + b"\r\n", b"z" * (n - 2)),
+                                         ("end of file", b"z" * n, b"z" * n)):
+                with self.subTest(n=n, title=name):
+                    data = title + (b"b\r\na\r\n" if title.endswith(b"\n") else b"")
+                    result = self.sort(data, "1", "/C")
+                    if n > 2048:
+                        self.assertFails(result, 2002, "[LINE:1] 最大レコード長を超えました.")
+                        continue
+                    self.assertSucceeds(result)
+                    self.assertEqual(self.read("out.csv"), written + b"\r\n" +
+                                     (b"a\r\nb\r\n" if title.endswith(b"\n") else b""))
 
     def test_caption_heads_the_output_and_is_never_compared(self):
         # The title lacks the key field: no missing-key warning from it.

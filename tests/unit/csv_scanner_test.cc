@@ -147,10 +147,22 @@ TEST_F(CsvSyntaxTest, RunFilesLeaveTheClosingCrLfOutOfTheCount) {
   std::string quoted = "\"" + std::string(2046, 'q') + "\"";
   EXPECT_EQ(ReadBytes(quoted + "\r\n", false, true), (Records{{quoted}}));
   ExpectReadFails("a\r\n" + full + "\r\n", false, exit_code::kLimit, tooLong);
+  // A record of 2047 bytes: its CR within the limit, its LF beyond.
+  const std::string short1 = full.substr(1);
+  const std::string quoted1 = "\"" + std::string(2045, 'q') + "\"";
+  EXPECT_EQ(ReadBytes("a\r\n" + short1 + "\r\nb\r\n", false, true), (Records{{"a"}, {short1}, {"b"}}));
+  EXPECT_EQ(ReadBytes("a\r\n" + short1 + "\r\n", true, true), (Records{{"a"}, {short1}}));
+  EXPECT_EQ(ReadBytes(quoted1 + "\r\nb\r\n", false, true), (Records{{quoted1}, {"b"}}));
+  ExpectReadFails("a\r\n" + short1 + "\r\n", false, exit_code::kLimit, tooLong);
   // Everything else keeps the limit.
   ExpectReadFails("a\r\n" + full + "x\r\n", false, exit_code::kLimit, tooLong, true);
   ExpectReadFails("a\r\n" + full + "\r", false, exit_code::kLimit, tooLong, true);
   ExpectReadFails("a\r\n" + full + "\rx", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n" + full + "\n", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n" + full + "\n", true, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n\"" + std::string(2046, 'q') + "\"\n", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n\"" + std::string(2046, 'q') + "\"\r", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n" + short1 + "\r\r\n", false, exit_code::kLimit, tooLong, true);
   // CR LF within quotes is data, not the record's end.
   ExpectReadFails("a\r\n\"" + std::string(2047, 'q') + "\r\nq\"\r\n", false, exit_code::kLimit, tooLong, true);
 }
