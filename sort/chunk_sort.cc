@@ -12,6 +12,7 @@
 #include "platform/temp_files.h"
 #include "sort/key_values.h"
 #include "sort/merge.h"
+#include "sort/missing_key_sort.h"
 #include "sort/pivot_emulation.h"
 
 namespace {
@@ -55,13 +56,18 @@ void LoadChunk(CsvFile* input, const CsvSortOption& options) {
 void SortChunk(const CsvSortOption& options, int32_t lo, int32_t hi) {
   const int32_t count = hi - lo + 1;
   CsvRecord** range = recordBuffer + lo;
-  CheckKeyFields(range, count, options);
+  const bool lacking = CheckKeyFields(range, count, options);
   RankRecords(range, count, options, ranks);
   for (int32_t k = 0; k < count; ++k) {
     items[k] = MakeItem(ranks[k], static_cast<uint32_t>(k));
     unsorted[k] = range[k];
   }
-  SortRankedSlots(items, count);
+  if (lacking) {
+    // The comparison skips a key that either record lacks: no order.
+    (void)SortItemsLackingKeys(items, unsorted, count, options);
+  } else {
+    SortRankedSlots(items, count);
+  }
   for (int32_t k = 0; k < count; ++k) range[k] = unsorted[static_cast<uint32_t>(items[k])];
 }
 

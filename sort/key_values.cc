@@ -66,10 +66,29 @@ uint32_t NumberDistinctValues(uint32_t n, const CsvSortKey& key) {
   return distinct;
 }
 
+// Ranks the values of one key: valueRank[valueOf[r]] is records[r]'s rank
+// under the key alone, 1 for the smallest present value, 0 for a missing
+// field. Returns the count of value numbers used (missing included).
+uint32_t RankValuesOfKey(CsvRecord* const* records, uint32_t n, const CsvSortKey& key) {
+  for (uint32_t r = 0; r < n; ++r) {
+    PrefetchRecords(records, r, n);
+    values[r] = KeyValueOf(records[r], key);
+  }
+  const uint32_t distinct = NumberDistinctValues(n, key);
+  for (uint32_t v = 1; v < distinct; ++v) distinctOrder[v - 1] = v;
+  std::sort(distinctOrder, distinctOrder + distinct - 1, [&key](uint32_t a, uint32_t b) {
+    return CompareValues(values[representative[a]], values[representative[b]], key) < 0;
+  });
+  valueRank[0] = 0;
+  for (uint32_t v = 0; v + 1 < distinct; ++v) valueRank[distinctOrder[v]] = v + 1;
+  return distinct;
+}
+
 }  // namespace
 
-void CheckKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options) {
+bool CheckKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options) {
   const int keyCount = CountSortKeys(options);
+  bool lacking = false;
   for (int32_t r = 0; r < count; ++r) {
     PrefetchRecords(records, r, count);
     const CsvRecord* record = records[r];
@@ -77,11 +96,13 @@ void CheckKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOptio
       const CsvSortKey& key = *options.sortKeys[k];
       if (key.fieldIndex >= record->fieldCount) {
         RecordMissingKeyWarning();
+        lacking = true;
       } else if (key.keyType == kKeyNumber) {
         (void)ParseNumberField(record->fields[key.fieldIndex]);
       }
     }
   }
+  return lacking;
 }
 
 void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& options,
@@ -93,18 +114,7 @@ void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& 
   const int keyCount = CountSortKeys(options);
   for (int k = 0; k < keyCount && groups < n; ++k) {
     const CsvSortKey& key = *options.sortKeys[k];
-    for (uint32_t r = 0; r < n; ++r) {
-      PrefetchRecords(records, r, n);
-      values[r] = KeyValueOf(records[r], key);
-    }
-    // The distinct values in order; a missing field ranks lowest.
-    const uint32_t distinct = NumberDistinctValues(n, key);
-    for (uint32_t v = 1; v < distinct; ++v) distinctOrder[v - 1] = v;
-    std::sort(distinctOrder, distinctOrder + distinct - 1, [&key](uint32_t a, uint32_t b) {
-      return CompareValues(values[representative[a]], values[representative[b]], key) < 0;
-    });
-    valueRank[0] = 0;
-    for (uint32_t v = 0; v + 1 < distinct; ++v) valueRank[distinctOrder[v]] = v + 1;
+    const uint32_t distinct = RankValuesOfKey(records, n, key);
 
     if (groups == 1) {
       // The first key: the value ranks are the groups, though possibly with
@@ -127,4 +137,22 @@ void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& 
     groups = group + 1;
   }
   std::copy(groupOf, groupOf + n, ranks);
+}
+
+void RankKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options,
+                   uint16_t* keyRanks, uint64_t* presence) {
+  if (count <= 0) return;
+  const uint32_t n = static_cast<uint32_t>(count);
+  const int keyCount = CountSortKeys(options);
+  std::fill(presence, presence + n, uint64_t{0});
+  for (int k = 0; k < keyCount; ++k) {
+    (void)RankValuesOfKey(records, n, *options.sortKeys[k]);
+    for (uint32_t r = 0; r < n; ++r) {
+      const uint32_t rank = valueRank[valueOf[r]];
+      // Present values rank from 1: at most 65,536 of them.
+      keyRanks[size_t{r} * static_cast<size_t>(keyCount) + static_cast<size_t>(k)] =
+          static_cast<uint16_t>(rank == 0 ? 0 : rank - 1);
+      if (rank != 0) presence[r] |= uint64_t{1} << k;
+    }
+  }
 }

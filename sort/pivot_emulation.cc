@@ -89,13 +89,6 @@ int32_t flatPartnersUsed = 0;
 uint32_t rankMark[kMaxChunk];
 uint32_t markGeneration = 0;
 
-void FillSamplePositions(int32_t lo, int32_t hi, SampleList& list) {
-  list.count = 0;
-  list.positions[list.count++] = lo;
-  AddSamplePositions(lo, hi, 1, list);
-  list.positions[list.count++] = hi;
-}
-
 // How many of a set of slots hold each rank, the ranks numbered densely from
 // 0 (at most 513 of them), and the lowest rank held. A pass of the exchange
 // sort can exchange nothing more once its slot's rank is no larger than the
@@ -450,6 +443,15 @@ uint64_t SelectPivot(uint64_t* items, int32_t lo, int32_t hi) {
   }
   return SelectLargePivot(items, lo, hi);
 }
+
+void FillSamplePositions(int32_t lo, int32_t hi, SampleList& list) {
+  list.count = 0;
+  list.positions[list.count++] = lo;
+  AddSamplePositions(lo, hi, 1, list);
+  list.positions[list.count++] = hi;
+}
+
+void SortRankedRange(uint64_t* items, int32_t lo, int32_t hi) { SortRange(items, lo, hi); }
 
 void SortRankedSlots(uint64_t* items, int32_t count) {
   if (count > 0) SortRange(items, 0, count - 1);

@@ -33,3 +33,8 @@ uint64_t SelectPivot(uint64_t* items, int32_t lo, int32_t hi);
 // Sorts items[0..count) by rank as the chunk quicksort does. count is at most
 // 65536 and ranks are below 65536.
 void SortRankedSlots(uint64_t* items, int32_t count);
+// The same for items[lo..hi] alone, as the quicksort sorts that range.
+void SortRankedRange(uint64_t* items, int32_t lo, int32_t hi);
+
+// The 513 sample positions of the range lo..hi, entry 0 lo and entry 512 hi.
+void FillSamplePositions(int32_t lo, int32_t hi, SampleList& list);

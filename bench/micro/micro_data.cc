@@ -142,22 +142,26 @@ const std::string& MicroFile(bool tab) {
   return path;
 }
 
+std::vector<CsvRecord*> ReadRecordsOf(const std::string& path) {
+  std::vector<CsvRecord*> records;
+  CsvSortOption options{};
+  CsvFile* file = OpenCsvFile(path.c_str(), "rb");
+  do {
+    ReadRecord(file, options);
+    if (file->record->fieldCount > 0) {
+      records.push_back(file->record);
+    } else {
+      ReleaseRecord(file->record);
+    }
+  } while (!IsEndOfFile(file));
+  file->record = nullptr;
+  CloseCsvFile(file);
+  return records;
+}
+
 const std::vector<CsvRecord*>& MicroRecords() {
   static std::vector<CsvRecord*> records;
-  if (records.empty()) {
-    CsvSortOption options{};
-    CsvFile* file = OpenCsvFile(MicroFile(false).c_str(), "rb");
-    do {
-      ReadRecord(file, options);
-      if (file->record->fieldCount > 0) {
-        records.push_back(file->record);
-      } else {
-        ReleaseRecord(file->record);
-      }
-    } while (!IsEndOfFile(file));
-    file->record = nullptr;
-    CloseCsvFile(file);
-  }
+  if (records.empty()) records = ReadRecordsOf(MicroFile(false));
   return records;
 }
 

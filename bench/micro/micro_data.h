@@ -36,6 +36,9 @@ std::string WriteScratchFile(const std::string& name, const std::string& bytes);
 // The file of kMicroRecords records in comma or tab mode, made on first use.
 const std::string& MicroFile(bool tab);
 
+// Every record of a comma-mode file, read with ReadRecord (never released).
+std::vector<CsvRecord*> ReadRecordsOf(const std::string& path);
+
 // Every record of kMicroRecords in comma mode, read once with ReadRecord and
 // kept for the whole process (never released).
 const std::vector<CsvRecord*>& MicroRecords();

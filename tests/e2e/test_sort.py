@@ -213,9 +213,15 @@ class SortOrderTest(SortTestCase):
         self.assertEqual(os.listdir(self.work), [])
 
     def test_missing_key_field_ends_with_4001_after_the_output(self):
-        result = self.sort(b"b,2\r\na\r\nc,1\r\n", "2,N:1")
-        self.assertFails(result, 4001, "比較フィールドがないレコードが見つかりました.")
-        self.assertEqual(sorted(self.read("out.csv").split(b"\r\n")[:-1]), [b"a", b"b,2", b"c,1"])
+        # A key that either record lacks is skipped for the pair: here only
+        # b,2,9 holds field 3, so field 1 decides every pair.
+        for records, keys, expected in [
+                (b"c,1\r\nb,2,9\r\na,3\r\n", "3,N:1", b"a,3\r\nb,2,9\r\nc,1\r\n"),
+                (b"b,2\r\na\r\nc,1\r\n", "2,N:1", b"a\r\nc,1\r\nb,2\r\n")]:
+            with self.subTest(keys=keys):
+                result = self.sort(records, keys)
+                self.assertFails(result, 4001, "比較フィールドがないレコードが見つかりました.")
+                self.assertEqual(self.read("out.csv"), expected)
 
     def test_first_too_long_number_in_input_order(self):
         result = self.sort(b"1,1\r\n2,1234567890123\r\n99999999999999,1\r\n", "1,N:2,N")
