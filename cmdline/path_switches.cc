@@ -79,10 +79,12 @@ void SetMergeFiles(const char* value, CsvSortOption& options) {
   if (!value) FatalError(exit_code::kCommandLine, msg::kMergeNoValue);
   char* names = DuplicateString(value);
   char* cursor = names;
-  char* name = NextItem(cursor, '|');
+  // A bar cuts only where it is a character of its own: in code page 932 the
+  // second byte of ポ is 0x7C.
+  char* name = NextItem(cursor, '|', IsPathLeadByte);
   if (!name) FatalError(exit_code::kCommandLine, msg::kMergeNotFound, "(null)");
 
-  for (; name; name = NextItem(cursor, '|')) {
+  for (; name; name = NextItem(cursor, '|', IsPathLeadByte)) {
     // Counted before the name is looked at: the twentieth name is never examined.
     if (options.fileCount >= kMaxMergeFiles) {
       FatalError(exit_code::kCommandLine, msg::kMergeTooMany);

@@ -48,24 +48,21 @@ void TrimBlanks(char* text) {
   text[length] = '\0';
 }
 
-size_t CharacterBoundaryAtMost(const char* text, size_t limit) {
-  size_t position = 0;
-  while (position < limit && text[position]) {
-    // A lead byte whose trail byte is missing (cut off) is not a character.
-    size_t width = IsLeadByte(static_cast<unsigned char>(text[position])) ? 2 : 1;
-    if (position + width > limit || (width == 2 && !text[position + 1])) break;
-    position += width;
-  }
-  return position;
-}
-
-char* NextItem(char*& cursor, char separator) {
+char* NextItem(char*& cursor, char separator, bool (*isLeadByte)(unsigned char)) {
   while (*cursor == separator) ++cursor;
   if (!*cursor) return nullptr;
   char* item = cursor;
-  while (*cursor && *cursor != separator) ++cursor;
+  while (*cursor && *cursor != separator) {
+    // A lead byte takes the byte after it along, unless the text ends there.
+    if (isLeadByte(static_cast<unsigned char>(*cursor)) && cursor[1] != '\0') ++cursor;
+    ++cursor;
+  }
   if (*cursor) *cursor++ = '\0';
   return item;
+}
+
+char* NextItem(char*& cursor, char separator) {
+  return NextItem(cursor, separator, [](unsigned char) { return false; });
 }
 
 int CompareIgnoringCase(const char* a, const char* b) {

@@ -21,8 +21,16 @@ int GetCanonicalPath(const char* path, char (&out)[kMaxPath]);
 [[nodiscard]] uint32_t GetPathAttributes(const char* canonicalPath);
 
 // True when two canonical paths name the same file: by file identity when both
-// exist, by the texts otherwise.
+// exist, by the texts otherwise (on Windows with the letter case of
+// single-byte characters ignored).
 [[nodiscard]] bool IsSameFile(const char* canonicalA, const char* canonicalB);
+
+// True when byte begins a double-byte character in the code page of the names
+// the system takes, so that the byte after it is never a separator: on
+// Windows the system code page's lead bytes (932 on a Japanese system); on a
+// POSIX system none, its names being UTF-8, where every byte of a character
+// other than ASCII is 0x80 or above.
+[[nodiscard]] bool IsPathLeadByte(unsigned char byte);
 
 // On a system whose absolute paths begin with "/", an argument that begins
 // with "/" is a switch only when it is exactly one of the switch letters.

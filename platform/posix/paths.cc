@@ -60,4 +60,6 @@ bool IsSameFile(const char* canonicalA, const char* canonicalB) {
   return std::strcmp(canonicalA, canonicalB) == 0;
 }
 
+bool IsPathLeadByte(unsigned char) { return false; }
+
 bool SlashMayStartPath() { return true; }

@@ -18,6 +18,23 @@ bool GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
   return ok;
 }
 
+// Equal names, letter case ignored as the file system does for the letters A
+// to Z; the two bytes of a double-byte character are compared as they are.
+bool SameNameIgnoringCase(const char* a, const char* b) {
+  auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+  for (size_t i = 0;; ++i) {
+    const auto byteA = static_cast<unsigned char>(a[i]);
+    const auto byteB = static_cast<unsigned char>(b[i]);
+    if (byteA == 0 || byteB == 0) return byteA == byteB;
+    if (IsDBCSLeadByte(byteA) && a[i + 1] != '\0') {
+      if (byteA != byteB || a[i + 1] != b[i + 1]) return false;
+      ++i;
+      continue;
+    }
+    if (fold(byteA) != fold(byteB)) return false;
+  }
+}
+
 }  // namespace
 
 int GetCanonicalPath(const char* path, char (&out)[kMaxPath]) {
@@ -49,13 +66,19 @@ uint32_t GetPathAttributes(const char* canonicalPath) {
 }
 
 bool IsSameFile(const char* canonicalA, const char* canonicalB) {
-  if (_stricmp(canonicalA, canonicalB) == 0) return true;
-  // Two names of one file (a hard link, a short name the long form missed).
+  // Both exist: one file whatever its names (another letter case, a hard
+  // link, a short name the long form missed), and two files are two even when
+  // their names differ only where a double-byte character's second byte is a
+  // letter: ア (0x83 0x41) and ヂ (0x83 0x61).
   BY_HANDLE_FILE_INFORMATION a;
   BY_HANDLE_FILE_INFORMATION b;
-  if (!GetFileIdentity(canonicalA, &a) || !GetFileIdentity(canonicalB, &b)) return false;
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  if (GetFileIdentity(canonicalA, &a) && GetFileIdentity(canonicalB, &b)) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  }
+  return SameNameIgnoringCase(canonicalA, canonicalB);
 }
+
+bool IsPathLeadByte(unsigned char value) { return IsDBCSLeadByte(value) != 0; }
 
 bool SlashMayStartPath() { return false; }

@@ -136,6 +136,33 @@ class OutputTest(PathCase):
                 self.assertFails(self.sort("/O", name), 3001, INPUT_IS_OUTPUT)
         self.assertEqual(self.read("in.csv"), b"b\r\na\r\n")
 
+    def test_names_that_differ_in_a_second_byte_are_two_files(self):
+        # Names as the system writes them: code page 932 under Windows, where
+        # ア is 0x83 0x41 and ヂ 0x83 0x61; UTF-8 on Linux.
+        def refused(result, message, name=""):
+            # Bytes: on Linux the log holds the name in UTF-8.
+            self.assertEqual(result.status, tarnsek.STATUS[3001], result.stdout)
+            name = sj(name) if tarnsek.WINDOWS else os.fsencode(name)
+            self.assertEqual(result.messages[-1], sj(message).replace(b"%s", name))
+
+        self.write("ア.csv", b"b\r\na\r\n")
+        refused(self.run_tool("/I", "ア.csv", "/O", "./ア.csv", "/K", "1"), INPUT_IS_OUTPUT)
+        # ヂ.csv new, then existing.
+        for _ in range(2):
+            result = self.run_tool("/I", "ア.csv", "/O", "ヂ.csv", "/K", "1")
+            self.assertSucceeds(result)
+            self.assertEqual(self.read("ヂ.csv"), b"a\r\nb\r\n")
+        self.assertEqual(self.read("ア.csv"), b"b\r\na\r\n")
+        result = self.run_tool("/M", "ア.csv|ヂ.csv", "/O", "out.csv", "/K", "1")
+        self.assertSucceeds(result)
+        self.assertEqual(self.read("out.csv"), b"a\r\nb\r\nb\r\na\r\n")
+        os.remove(self.path("ヂ.csv"))
+        result = self.run_tool("/M", "ア.csv", "/O", "ヂ.csv", "/K", "1")
+        self.assertSucceeds(result)
+        self.assertEqual(self.read("ヂ.csv"), b"b\r\na\r\n")
+        refused(self.run_tool("/M", "ヂ.csv|ア.csv", "/O", "ア.csv", "/K", "1"), OUTPUT_IS_MERGE_FILE)
+        refused(self.merge("ア.csv|ヂ.csv|./ア.csv"), MERGE_DUPLICATE, self.real("ア.csv"))
+
     @unittest.skipIf(tarnsek.WINDOWS, "file names ignore letter case on Windows (smoke.sh checks that)")
     def test_another_letter_case_is_another_file_here(self):
         self.write("IN.csv", b"old\r\n")
@@ -179,7 +206,11 @@ class MergeFilesTest(PathCase):
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\nc\r\n")
 
     def test_names_cut_at_bars_with_blanks_around(self):
-        for value in ("a.csv|b.csv", " a.csv | b.csv ", "a.csv||b.csv", "|a.csv|b.csv|"):
+        # Under Windows in code page 932 the second byte of ポ is "|", of ソ "\".
+        self.write("ソ.csv", self.read("a.csv"))
+        self.write("ポ.csv", self.read("b.csv"))
+        for value in ("a.csv|b.csv", " a.csv | b.csv ", "a.csv||b.csv", "|a.csv|b.csv|",
+                      "ソ.csv|ポ.csv", "ポ.csv|ソ.csv", "|ソ.csv | ポ.csv|"):
             with self.subTest(value=value):
                 self.assertMerged(value)
 

@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cmdline/path_switches.h"
 #include "driver/exit_codes.h"
 #include "driver/messages.h"
+#include "driver/text.h"
 #include "fatal_capture.h"
 #include "platform/paths.h"
 
@@ -177,6 +179,19 @@ TEST_F(PathSwitchTest, HandlersStoreCanonicalForms) {
   // The empty output name is a new file; opening it fails later.
   SetOutputPath("", options);
   EXPECT_STREQ(options.outputPath, "");
+}
+
+// The /M value is cut only at a bar that is a character of its own. With the
+// lead bytes of code page 932, as the Windows build sees them, ポ (0x83 0x7C)
+// holds no bar; ソ (0x83 0x5C) ends in a backslash and a lead byte that ends
+// the text stands alone.
+TEST(MergeValueCut, LeadByteTakesTheNextByteAlong) {
+  char value[] = "|\x83\x5C.csv|\x83\x7C.csv||\x83\x7C|\x83";
+  char* cursor = value;
+  std::vector<std::string> items;
+  auto lead = [](unsigned char byte) { return IsLeadByte(byte); };
+  while (char* item = NextItem(cursor, '|', lead)) items.push_back(item);
+  EXPECT_EQ(items, (std::vector<std::string>{"\x83\x5C.csv", "\x83\x7C.csv", "\x83\x7C", "\x83"}));
 }
 
 TEST_F(PathSwitchTest, OutputNameTooLongEndsAsAFailedOpen) {
