@@ -1,10 +1,14 @@
 #include "driver/log.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <type_traits>
 
 #include "driver/text.h"
 
@@ -25,13 +29,214 @@ void WriteLogLine(const char* message) {
 
 }  // namespace
 
+namespace {
+
+// A control byte: 0x00 to 0x1F and 0x7F. In a value it would end the log
+// line early (CR, LF), forge one, or drive the terminal (ESC).
+constexpr bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Builds the message of at most 511 bytes unit by unit: a single byte, a
+// double-byte character, or the escaped form of a control byte goes in whole
+// or not at all, and once a unit does not fit nothing more is added. Bytes are
+// paired as the plain cut pairs them (a lead byte takes the next plain byte
+// along), so a message without control bytes in its values comes out exactly
+// as vsnprintf would write it, cut at the same place.
+class MessageBuilder {
+ public:
+  explicit MessageBuilder(char (&buffer)[512]) : buffer_(buffer) {}
+
+  void AddText(const char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) AddPlain(text[i]);
+  }
+
+  // A value for %s or %c: each control byte becomes the four bytes "\x" and
+  // two upper-case hex digits ("\x0A" for LF); every other byte, 0x80 to 0xFF
+  // and the backslash (the yen sign, and a trail byte) included, is kept.
+  void AddValue(const char* text, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      unsigned char byte = static_cast<unsigned char>(text[i]);
+      if (!IsControlByte(byte)) {
+        AddPlain(text[i]);
+        continue;
+      }
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      const char form[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
+      AddPendingLead();
+      AddUnit(form, sizeof form);
+    }
+  }
+
+  void Finish() { AddPendingLead(); }
+
+ private:
+  static constexpr size_t kLimit = 511;
+
+  void AddPlain(char byte) {
+    if (hasLead_) {
+      const char pair[2] = {lead_, byte};
+      hasLead_ = false;
+      AddUnit(pair, sizeof pair);
+    } else if (IsLeadByte(static_cast<unsigned char>(byte))) {
+      lead_ = byte;
+      hasLead_ = true;
+    } else {
+      AddUnit(&byte, 1);
+    }
+  }
+
+  // A lead byte with no plain byte after it stands alone.
+  void AddPendingLead() {
+    if (!hasLead_) return;
+    hasLead_ = false;
+    AddUnit(&lead_, 1);
+  }
+
+  void AddUnit(const char* bytes, size_t width) {
+    if (full_ || length_ + width > kLimit) {
+      full_ = true;
+      return;
+    }
+    std::memcpy(buffer_ + length_, bytes, width);
+    length_ += width;
+  }
+
+  char* buffer_;
+  size_t length_ = 0;
+  bool full_ = false;
+  bool hasLead_ = false;
+  char lead_ = 0;
+};
+
+// Formats one conversion other than %s, %c and %% (a number, in practice)
+// with the C library, from its spec "%...x" with every "*" already replaced.
+template <typename T>
+void AddFormatted(MessageBuilder& message, const char* spec, T value) {
+  char text[512];
+  int length = std::snprintf(text, sizeof text, spec, value);
+  if (length < 0) return;
+  message.AddText(text, std::min(static_cast<size_t>(length), sizeof text - 1));
+}
+
+}  // namespace
+
 void FormatMessage(char (&buffer)[512], const char* format, va_list args) {
   std::memset(buffer, 0, sizeof buffer);
-  int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-  if (length < static_cast<int>(sizeof buffer)) return;
-  // Cut at the last character boundary within 511 bytes.
-  size_t cut = CharacterBoundaryAtMost(buffer, sizeof buffer - 1);
-  std::memset(buffer + cut, 0, sizeof buffer - cut);
+  MessageBuilder message(buffer);
+  const char* p = format;
+  while (*p) {
+    if (*p != '%') {
+      const char* start = p;
+      while (*p && *p != '%') ++p;
+      message.AddText(start, static_cast<size_t>(p - start));
+      continue;
+    }
+    // %[flags][width][.precision][length]conversion, rebuilt in spec with
+    // the values of any "*".
+    char spec[64] = "%";
+    size_t specLength = 1;
+    auto keep = [&](const char* text, size_t size) {
+      size = std::min(size, sizeof spec - 1 - specLength);
+      std::memcpy(spec + specLength, text, size);
+      specLength += size;
+      spec[specLength] = '\0';
+    };
+    ++p;
+    bool leftAlign = false;
+    while (*p && std::strchr("-+ #0", *p)) {
+      if (*p == '-') leftAlign = true;
+      keep(p++, 1);
+    }
+    int width = 0;
+    if (*p == '*') {
+      width = va_arg(args, int);
+      if (width < 0) {
+        leftAlign = true;
+        width = -width;
+        keep("-", 1);
+      }
+      ++p;
+    } else {
+      while (*p >= '0' && *p <= '9') width = width * 10 + (*p++ - '0');
+    }
+    if (width > 0) {
+      char digits[16];
+      keep(digits, static_cast<size_t>(std::snprintf(digits, sizeof digits, "%d", width)));
+    }
+    int precision = -1;
+    if (*p == '.') {
+      ++p;
+      precision = 0;
+      if (*p == '*') {
+        precision = va_arg(args, int);
+        ++p;
+      } else {
+        while (*p >= '0' && *p <= '9') precision = precision * 10 + (*p++ - '0');
+      }
+      if (precision >= 0) {
+        char digits[16];
+        keep(digits, static_cast<size_t>(std::snprintf(digits, sizeof digits, ".%d", precision)));
+      }
+    }
+    const char* lengthStart = p;
+    while (*p && std::strchr("hljztL", *p)) ++p;
+    keep(lengthStart, static_cast<size_t>(p - lengthStart));
+    const char conversion = *p;
+    if (!conversion) break;
+    ++p;
+    keep(&conversion, 1);
+    const char lengthModifier = lengthStart < p - 1 ? p[-2] : '\0';
+    const bool twoLengthLetters = p - 1 - lengthStart == 2;
+
+    if (conversion == '%') {
+      message.AddText("%", 1);
+    } else if (conversion == 's' || conversion == 'c') {
+      char single = 0;
+      const char* value = &single;
+      size_t size = 1;
+      if (conversion == 's') {
+        value = va_arg(args, const char*);
+        if (!value) value = "(null)";
+        size = std::strlen(value);
+        if (precision >= 0) size = std::min(size, static_cast<size_t>(precision));
+      } else {
+        single = static_cast<char>(va_arg(args, int));
+      }
+      size_t pad = static_cast<size_t>(width) > size ? static_cast<size_t>(width) - size : 0;
+      for (size_t i = 0; !leftAlign && i < pad; ++i) message.AddText(" ", 1);
+      message.AddValue(value, size);
+      for (size_t i = 0; leftAlign && i < pad; ++i) message.AddText(" ", 1);
+    } else if (std::strchr("diouxX", conversion)) {
+      const bool isSigned = conversion == 'd' || conversion == 'i';
+      if (lengthModifier == 'l' && twoLengthLetters) {
+        if (isSigned) AddFormatted(message, spec, va_arg(args, long long));
+        else AddFormatted(message, spec, va_arg(args, unsigned long long));
+      } else if (lengthModifier == 'l') {
+        if (isSigned) AddFormatted(message, spec, va_arg(args, long));
+        else AddFormatted(message, spec, va_arg(args, unsigned long));
+      } else if (lengthModifier == 'z') {
+        if (isSigned) AddFormatted(message, spec, va_arg(args, std::make_signed_t<size_t>));
+        else AddFormatted(message, spec, va_arg(args, size_t));
+      } else if (lengthModifier == 'j') {
+        if (isSigned) AddFormatted(message, spec, va_arg(args, intmax_t));
+        else AddFormatted(message, spec, va_arg(args, uintmax_t));
+      } else if (lengthModifier == 't') {
+        if (isSigned) AddFormatted(message, spec, va_arg(args, ptrdiff_t));
+        else AddFormatted(message, spec, va_arg(args, std::make_unsigned_t<ptrdiff_t>));
+      } else {
+        if (isSigned) AddFormatted(message, spec, va_arg(args, int));
+        else AddFormatted(message, spec, va_arg(args, unsigned));
+      }
+    } else if (std::strchr("fFeEgGaA", conversion)) {
+      if (lengthModifier == 'L') AddFormatted(message, spec, va_arg(args, long double));
+      else AddFormatted(message, spec, va_arg(args, double));
+    } else if (conversion == 'p') {
+      AddFormatted(message, spec, va_arg(args, void*));
+    } else {
+      // %n and anything unknown: nothing is written through a message.
+      break;
+    }
+  }
+  message.Finish();
 }
 
 void LogMessage(const char* format, ...) {

@@ -4,9 +4,15 @@
 
 #include <cstdarg>
 
-// Writes "YYYY/MM/DD hh:mm:ss <message>\n" in local time. The message is
-// formatted into 512 bytes; a longer one is cut at 511 bytes, never inside a
-// double-byte character.
+// Writes "YYYY/MM/DD hh:mm:ss <message>\n" in local time: exactly one line per
+// call. The message is formatted into 512 bytes; a longer one is cut at 511
+// bytes, never inside a double-byte character or an escaped control byte.
+// In the values of %s and %c each control byte (0x00 to 0x1F, 0x7F) is
+// written as "\x" and two upper-case hex digits, so a path or a field text
+// holding CR, LF or ESC can neither end the line, forge another, nor reach the
+// terminal as a control; every other byte, and so every double-byte character
+// and every backslash, is written as it is. The format's own text is never
+// changed.
 void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Logs the message, flushes and closes every file the tool has open, and ends
@@ -14,8 +20,8 @@ void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void FatalError(int exitCode, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
-// Formats into a 512-byte message buffer with the cut described above; the
-// result is what LogMessage prints. Exposed for tests.
+// Formats into a 512-byte message buffer with the escapes and the cut
+// described above; the result is what LogMessage prints. Exposed for tests.
 void FormatMessage(char (&buffer)[512], const char* format, va_list args);
 
 // The csv layer registers the function that flushes and closes its open files,

@@ -4,8 +4,8 @@ import os
 import re
 import unittest
 
-from tarnsek import (RUN_FILE_NAME, TarnsekTestCase, closed, merge_written, native, opened,
-                     read_count, temp_env, tool_path)
+from tarnsek import (LINE_END, RUN_FILE_NAME, WINDOWS, TarnsekTestCase, closed, merge_written,
+                     native, opened, read_count, temp_env, tool_path)
 
 SORT_STARTED = "ソートを開始しました."
 SORT_FINISHED = "ソートが終了しました."
@@ -128,6 +128,24 @@ class SortLogTest(SortTestCase):
         self.assertIn(deleted(runs[0]), result.texts)
         self.assertEqual(os.listdir(tmp), [])
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
+
+    def test_control_bytes_of_values_stay_inside_one_log_line(self):
+        # A field that would end the log line, forge a timestamped one and
+        # clear the terminal; on Linux the input's name holds a line feed too
+        # (a Windows name cannot hold a control byte).
+        name = "in.csv" if WINDOWS else "in\nput.csv"
+        self.write(name, b'1\r\n"1234567890123\r\n2026/01/01 00:00:00 fake line\x1b[2J"\r\n')
+        result = self.run_tool("/I", name, "/O", "out.csv", "/K", "1,N", "/W", native(self.work))
+        self.assertFails(result, 2002, '["1234567890123\\x0D\\x0A2026/01/01 00:00:00 fake line'
+                                       '\\x1B[2J"] 数値の有効桁数を超えました.')
+        self.assertEqual(result.texts[:-1][-2:], [
+            opened(self.full(name).replace("\n", "\\x0A")), loaded(2)])
+        # Every line is a log line, and no control byte is left but line ends.
+        self.assertEqual(len(result.messages), result.stdout.count(LINE_END))
+        self.assertIsNone(re.search(rb"[\x00-\x1f\x7f]", result.stdout.replace(LINE_END, b"")))
+        # A switch value is echoed the same way.
+        result = self.run_tool("/I", name, "/O", "out.csv", "/K", "1,N:2\x7f")
+        self.assertFails(result, 3001, "ソートキー [/k] の値 [2\\x7F] が不正です.")
 
     def test_no_run_file_can_be_made(self):
         result = self.sort(b"b\r\na\r\n", work=False, env=temp_env(self.path("missing")))

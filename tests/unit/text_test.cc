@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <cstdio>
+#include <random>
 #include <string>
 
 #include "driver/log.h"
@@ -83,6 +85,52 @@ TEST(FormatMessage, ValuesAreNeverFormats) {
   EXPECT_EQ(Formatted("[%s] x", "100%s%d"), "[100%s%d] x");
 }
 
+TEST(FormatMessage, ControlBytesOfValuesAreWrittenAsHexEscapes) {
+  // A field text that would end the line and forge a timestamped one.
+  EXPECT_EQ(Formatted("[%s] x.", "\"1234567890123\r\n2026/01/01 00:00:00 fake"),
+            "[\"1234567890123\\x0D\\x0A2026/01/01 00:00:00 fake] x.");
+  EXPECT_EQ(Formatted("%s", "\x1b[2J\x01\x1f\x7f"), "\\x1B[2J\\x01\\x1F\\x7F");
+  EXPECT_EQ(Formatted("[%c%c]", '\n', 'a'), "[\\x0Aa]");
+  // Bytes 0x80 and above and a backslash stay, also a trail byte 0x5C ("ソ")
+  // and a lead byte that a control byte follows (never a character).
+  EXPECT_EQ(Formatted("%s", "\x83\x5C\\x0A\xFF\x81\n"), "\x83\x5C\\x0A\xFF\x81\\x0A");
+  // The format's own text, numbers and padding are as printf writes them.
+  EXPECT_EQ(Formatted("a\tb [%d] [%02d] [%-3s] [%3s] [%.2s] %%", -7, 5, "x", "y", "abc"),
+            "a\tb [-7] [05] [x  ] [  y] [ab] %");
+  EXPECT_EQ(Formatted("[%s] (%d) %lu %zu %lld", "\x82\xA0", 13, 4ul, size_t{9}, -1ll),
+            "[\x82\xA0] (13) 4 9 -1");
+}
+
+TEST(FormatMessage, WithoutControlBytesEqualsPrintf) {
+  // Random values of printable and double-byte bytes, short and long: the
+  // text and the cut are those of the plain formatting.
+  std::mt19937 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    std::string value(random() % 600, ' ');
+    for (char& c : value) {
+      unsigned byte = 0x20 + random() % 0xE0;
+      c = static_cast<char>(byte == 0x7F ? 0x83 : byte);
+    }
+    int number = static_cast<int>(random() % 100000);
+    char plain[512];
+    int length = std::snprintf(plain, sizeof plain, "[%s] (%d) \x83\x74\x83\x40", value.c_str(),
+                               number);
+    std::string expected = plain;
+    if (length > 511) {
+      // The plain text cut back to the last character boundary.
+      size_t keep = 0;
+      while (keep < 511) {
+        size_t width = IsLeadByte(static_cast<unsigned char>(plain[keep])) ? 2 : 1;
+        if (keep + width > 511) break;
+        keep += width;
+      }
+      expected.resize(keep);
+    }
+    ASSERT_EQ(Formatted("[%s] (%d) \x83\x74\x83\x40", value.c_str(), number), expected)
+        << round;
+  }
+}
+
 TEST(FormatMessage, LongMessageIsCutAt511BytesOnACharacterBoundary) {
   std::string ascii(600, 'a');
   EXPECT_EQ(Formatted("%s", ascii.c_str()).size(), 511u);
@@ -98,4 +146,10 @@ TEST(FormatMessage, LongMessageIsCutAt511BytesOnACharacterBoundary) {
   cut = Formatted("%s", evenStart.c_str());
   EXPECT_EQ(cut.size(), 510u);
   EXPECT_EQ(cut, evenStart.substr(0, 510));
+
+  // An escaped control byte goes in whole or not at all.
+  EXPECT_EQ(Formatted("%s", (std::string(507, 'a') + "\n").c_str()),
+            std::string(507, 'a') + "\\x0A");
+  EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\n").c_str()), std::string(508, 'a'));
+  EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\x83\n").c_str()), std::string(508, 'a') + "\x83");
 }
