@@ -122,15 +122,21 @@ void Spill(CsvFile* file) {
 
 }  // namespace
 
-CsvFile* OpenCsvFile(const char* path, const char* mode) {
+namespace {
+
+// A new CsvFile with its buffer, before its file is opened.
+CsvFile* NewCsvFile() {
   CsvFile* file = static_cast<CsvFile*>(std::calloc(1, sizeof(CsvFile)));
   unsigned char* buffer = static_cast<unsigned char*>(std::malloc(kFileBufferSize + kScanSlack));
   if (!file || !buffer) FatalError(exit_code::kAllocation, msg::kCsvFileAlloc);
+  file->buffer = buffer;
+  file->stream = kNoFile;
+  return file;
+}
 
-  const bool writing = mode[0] == 'w';
-  file->openError = OpenPlatformFile(path, writing ? FileMode::kWrite : FileMode::kRead, &file->stream);
-  if (file->openError != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, path, file->openError);
-
+// The file is open: its counters, its place in the list of open files, and
+// the log line of the opening.
+CsvFile* ListCsvFile(CsvFile* file, const char* path, bool writing) {
   file->record = nullptr;
   file->path = DuplicateString(path);
   file->lineCount = 0;
@@ -138,7 +144,6 @@ CsvFile* OpenCsvFile(const char* path, const char* mode) {
   file->isRunFile = false;
   file->writing = writing;
   file->atEnd = false;
-  file->buffer = buffer;
   file->bufferPosition = 0;
   file->bufferLength = 0;
 
@@ -148,6 +153,23 @@ CsvFile* OpenCsvFile(const char* path, const char* mode) {
 
   LogMessage(msg::kFileOpened, file->path);
   return file;
+}
+
+}  // namespace
+
+CsvFile* OpenCsvFile(const char* path, const char* mode) {
+  CsvFile* file = NewCsvFile();
+  const bool writing = mode[0] == 'w';
+  file->openError = OpenPlatformFile(path, writing ? FileMode::kWrite : FileMode::kRead, &file->stream);
+  if (file->openError != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, path, file->openError);
+  return ListCsvFile(file, path, writing);
+}
+
+CsvFile* AdoptCsvFile(const char* path, FileHandle handle) {
+  CsvFile* file = NewCsvFile();
+  file->openError = 0;
+  file->stream = handle;
+  return ListCsvFile(file, path, true);
 }
 
 void CloseCsvFile(CsvFile* file) {

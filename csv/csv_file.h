@@ -40,6 +40,10 @@ struct CsvFile {
 
 // mode is "rb" or "wb". Never returns on failure (1002, 1001).
 [[nodiscard]] CsvFile* OpenCsvFile(const char* path, const char* mode);
+// A file already open for writing, with the exclusive hold (a run file as
+// CreateRunFile made it), as a CsvFile being written; the same log line as
+// OpenCsvFile. The CsvFile owns the handle from here on.
+[[nodiscard]] CsvFile* AdoptCsvFile(const char* path, FileHandle handle);
 void CloseCsvFile(CsvFile* file);
 
 // One byte, counted against the record-length limit, or -1 at the end.

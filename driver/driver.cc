@@ -5,6 +5,7 @@
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "platform/version.h"
 #include "sort/chunk_sort.h"
 #include "sort/compare.h"
@@ -21,7 +22,12 @@ void PrintBanner() {
 }
 
 int RunTarnsek(int argc, char** argv) {
+  // Before anything is opened: a file must never take the place of a
+  // standard stream the process was started without, or the log would be
+  // written into it. Without even the null device nothing can be told.
+  if (!AttachStandardStreams()) return exit_code::kOpen;
   PreparePlatform();
+  WatchInterrupts();
   PrintBanner();
   CsvSortOption* options = ParseCommandLine(argc, argv);
   if (options->inputPath) {

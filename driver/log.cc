@@ -24,7 +24,11 @@ void WriteLogLine(const char* message) {
   std::printf("%d/%02d/%02d %02d:%02d:%02d %s\n", local.tm_year + 1900, local.tm_mon + 1,
               local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, message);
   // Progress lines are meant to be seen as they happen, also through a pipe.
-  std::fflush(stdout);
+  // The log has no failure path: a line that cannot be written (the reader
+  // of the pipe went away, the disk is full) is dropped, and the run goes on
+  // and ends with its own exit code. The error indicator is cleared so that
+  // a later line is tried again.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::clearerr(stdout);
 }
 
 }  // namespace

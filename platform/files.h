@@ -17,6 +17,15 @@ enum class FileMode { kRead, kWrite };
 // the handle, or the error number.
 [[nodiscard]] int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle);
 
+// Creates path as a new file and opens it for writing with the exclusive
+// hold: an existing name, a symbolic link among them, is refused (EEXIST on
+// POSIX), and only the owner may read or write the file. Returns 0 and the
+// handle, or the error number; a file made but not held is deleted again.
+// On POSIX such a file is opened again for reading only while its name still
+// leads to that very file: through a link the open fails with ELOOP, and on
+// another file put in its place with ESTALE.
+[[nodiscard]] int CreatePlatformFile(const char* path, FileHandle* handle);
+
 // Reads up to size bytes. Returns the count (0 at the end), or -1 with *error.
 [[nodiscard]] ptrdiff_t ReadPlatformFile(FileHandle handle, void* buffer, size_t size, int* error);
 
@@ -29,6 +38,13 @@ int ClosePlatformFile(FileHandle handle);
 // Deletes the file. Returns 0 or the error number.
 [[nodiscard]] int RemovePlatformFile(const char* path);
 
-// Process-wide preparation before any file is touched (for example: a
-// file-size limit must show as a write error, not a signal).
+// Process-wide preparation before any file is touched: a file-size limit
+// must show as a write error, and a log reader that went away as a failed log
+// write, not as a signal.
 void PreparePlatform();
+
+// Gives every standard stream that the process was started without (closed
+// descriptors 0 to 2, or no standard handle) the null device, so that no file
+// the tool opens takes its place and receives the log. Called first, before
+// anything is opened. False when the null device cannot be had.
+[[nodiscard]] bool AttachStandardStreams();

@@ -9,6 +9,7 @@
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "driver/text.h"
+#include "platform/signals.h"
 #include "platform/temp_files.h"
 #include "sort/key_values.h"
 #include "sort/merge.h"
@@ -83,12 +84,19 @@ void WriteRunFile(CsvSortOption& options) {
     GetTempDirectory(directory);
   }
   char name[kMaxPath];
-  if (!CreateTempFile(directory, kRunFilePrefix, name)) {
+  FileHandle handle = kNoFile;
+  // From its making on, the file is one that an interrupt deletes.
+  HoldInterrupts();
+  if (!CreateRunFile(directory, kRunFilePrefix, name, &handle)) {
     FatalError(exit_code::kTempFile, msg::kTempFileName);
   }
   options.fileNames[options.fileCount] = DuplicateString(name);
+  DeleteOnInterrupt(options.fileNames, &options.fileCount, kMaxRunFiles);
+  ReleaseInterrupts();
 
-  CsvFile* run = OpenCsvFile(name, "wb");
+  // Written through the handle that made it: in a directory that others may
+  // write, the name could lead elsewhere by now.
+  CsvFile* run = AdoptCsvFile(name, handle);
   for (uint32_t k = 0; k < bufferCount; ++k) {
     PrefetchRecords(recordBuffer, k, bufferCount);
     run->record = recordBuffer[k];

@@ -7,10 +7,13 @@
 // merge of 19 run files about 4 times as fast on number and date keys.
 #include "sort/merge.h"
 
+#include <cstdlib>
+
 #include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 #include "sort/compare.h"
 
 namespace {
@@ -126,9 +129,15 @@ void MergeCsvFiles(CsvSortOption& options) {
 
   if (options.deleteFiles) {
     for (int i = 0; i < count; ++i) {
-      const char* name = options.fileNames[i];
+      char* name = options.fileNames[i];
+      // A name deleted is cleared at once: an interrupt must not delete a
+      // file that another process has made under it since.
+      HoldInterrupts();
       if (RemovePlatformFile(name) != 0) FatalError(exit_code::kTempFile, msg::kDeleteFailed, name);
+      options.fileNames[i] = nullptr;
+      ReleaseInterrupts();
       LogMessage(msg::kFileDeleted, name);
+      std::free(name);
     }
   }
   LogMessage(msg::kMergeFinished);

@@ -11,8 +11,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace {
+
+constexpr size_t kMaxMadePath = 4096;
 
 // Takes the lock without waiting; returns 0 or the error number to report.
 int LockFile(int descriptor, int operation) {
@@ -29,6 +32,39 @@ int Refuse(int descriptor, int error) {
   return error;
 }
 
+// The files CreatePlatformFile made (the run files), by name and identity.
+// In a directory that others may write, a name can be made to lead to another
+// file between the writing and the reading: such a file is refused when it
+// is opened again by that name. Far more than the 19 run files of a run.
+struct MadeFile {
+  char path[kMaxMadePath];
+  dev_t device;
+  ino_t inode;
+};
+constexpr int kMaxMadeFiles = 64;
+MadeFile g_made[kMaxMadeFiles];
+int g_nextMade = 0;
+
+MadeFile* FindMade(const char* path) {
+  for (MadeFile& made : g_made) {
+    if (made.path[0] && std::strcmp(made.path, path) == 0) return &made;
+  }
+  return nullptr;
+}
+
+void RememberMade(const char* path, int descriptor) {
+  struct stat status;
+  if (std::strlen(path) >= kMaxMadePath || fstat(descriptor, &status) != 0) return;
+  MadeFile* made = FindMade(path);
+  if (!made) {
+    made = &g_made[g_nextMade];
+    g_nextMade = (g_nextMade + 1) % kMaxMadeFiles;
+  }
+  std::strcpy(made->path, path);
+  made->device = status.st_dev;
+  made->inode = status.st_ino;
+}
+
 }  // namespace
 
 int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
@@ -36,7 +72,10 @@ int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
   const bool writing = mode == FileMode::kWrite;
   // No O_TRUNC: the file is emptied only once the exclusive lock is held, so a
   // refused open leaves another process's file as it was.
-  const int flags = writing ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
+  const MadeFile* made = writing ? nullptr : FindMade(path);
+  // A run file read again is never reached through a link (ELOOP).
+  const int flags = writing ? O_WRONLY | O_CREAT | O_CLOEXEC
+                            : O_RDONLY | O_CLOEXEC | (made ? O_NOFOLLOW : 0);
   int descriptor;
   do {
     descriptor = open(path, flags, 0666);
@@ -48,9 +87,33 @@ int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
     struct stat status;
     if (fstat(descriptor, &status) != 0) return Refuse(descriptor, errno);
     if (S_ISDIR(status.st_mode)) return Refuse(descriptor, EISDIR);
+    // Another file put in the place of a run file: ESTALE, the file is no
+    // longer the one that was made.
+    if (made && (status.st_dev != made->device || status.st_ino != made->inode)) {
+      return Refuse(descriptor, ESTALE);
+    }
   }
   if (int error = LockFile(descriptor, writing ? LOCK_EX : LOCK_SH)) return Refuse(descriptor, error);
   if (writing && ftruncate(descriptor, 0) != 0) return Refuse(descriptor, errno);
+  *handle = descriptor;
+  return 0;
+}
+
+int CreatePlatformFile(const char* path, FileHandle* handle) {
+  *handle = kNoFile;
+  // O_EXCL refuses any name that exists, a link too; O_NOFOLLOW says so once
+  // more. Mode 0600: a run file holds the input's records, which no other
+  // user of a shared directory may read.
+  int descriptor;
+  do {
+    descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) return errno;
+  if (int error = LockFile(descriptor, LOCK_EX)) {
+    unlink(path);
+    return Refuse(descriptor, error);
+  }
+  RememberMade(path, descriptor);
   *handle = descriptor;
   return 0;
 }
@@ -91,12 +154,15 @@ int ClosePlatformFile(FileHandle handle) {
 int RemovePlatformFile(const char* path) {
   // A file that another open holds may not be deleted: try the exclusive lock
   // first. A file that cannot be opened at all is left to unlink to judge.
-  int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+  // Through a link in the place of a run file no other file is locked.
+  MadeFile* made = FindMade(path);
+  int descriptor = open(path, O_RDONLY | O_CLOEXEC | (made ? O_NOFOLLOW : 0));
   if (descriptor >= 0) {
     if (int error = LockFile(descriptor, LOCK_EX)) return Refuse(descriptor, error);
   }
   int result = unlink(path) == 0 ? 0 : errno;
   if (descriptor >= 0) close(descriptor);
+  if (made && result == 0) made->path[0] = '\0';
   return result;
 }
 
@@ -104,4 +170,26 @@ void PreparePlatform() {
   // Beyond a file-size limit a write must fail with EFBIG, which the tool
   // reports, rather than end the process with a signal.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A log reader that went away (a pipe into head) makes a log write fail
+  // with EPIPE, which the log ignores, and a data write fail with EPIPE, which
+  // is reported; neither ends the run with a signal.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool AttachStandardStreams() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+    int null;
+    do {
+      null = open("/dev/null", O_RDWR);
+    } while (null < 0 && errno == EINTR);
+    if (null < 0) return false;
+    // The lowest free descriptor is this one, as those below it are open.
+    if (null != descriptor) {
+      const bool moved = dup2(null, descriptor) == descriptor;
+      close(null);
+      if (!moved) return false;
+    }
+  }
+  return true;
 }

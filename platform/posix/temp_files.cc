@@ -1,10 +1,11 @@
 // Run files on a POSIX system: the temporary directory is $TMPDIR, else /tmp;
-// a new file is made with O_CREAT | O_EXCL, so a name that exists is never
-// reused, and the next number is tried instead.
+// a new file is made with O_CREAT | O_EXCL, so a name that exists (a link
+// someone put there included) is never reused, and the next number is tried
+// instead. The descriptor that made the file is the one it is written
+// through: in a directory that others may write, the name can be made to
+// point elsewhere between a creation and a second open.
 #include "platform/temp_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -52,8 +53,10 @@ void GetTempDirectory(char (&out)[kMaxPath]) {
   SetDirectory(canonical, out);
 }
 
-bool CreateTempFile(const char* directory, const char* prefix, char (&out)[kMaxPath]) {
+bool CreateRunFile(const char* directory, const char* prefix, char (&out)[kMaxPath],
+                   FileHandle* handle) {
   out[0] = '\0';
+  *handle = kNoFile;
   if (!directory || !*directory) return false;
   char folder[kMaxPath];
   SetDirectory(directory, folder);
@@ -64,15 +67,21 @@ bool CreateTempFile(const char* directory, const char* prefix, char (&out)[kMaxP
     char name[kMaxPath];
     int length = std::snprintf(name, sizeof name, "%s%s%04X.tmp", folder, prefix, number);
     if (length < 0 || length >= static_cast<int>(sizeof name)) return false;
-    int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
+    int error = CreatePlatformFile(name, handle);
+    if (error == 0) {
       std::memcpy(out, name, static_cast<size_t>(length) + 1);
       return true;
     }
     // Only a name that is taken is worth another try; a missing or closed
     // directory refuses every name.
-    if (errno != EEXIST) return false;
+    if (error != EEXIST) return false;
   }
   return false;
+}
+
+bool CreateTempFile(const char* directory, const char* prefix, char (&out)[kMaxPath]) {
+  FileHandle handle = kNoFile;
+  if (!CreateRunFile(directory, prefix, out, &handle)) return false;
+  (void)ClosePlatformFile(handle);
+  return true;
 }

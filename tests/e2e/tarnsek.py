@@ -127,7 +127,10 @@ class Result:
         return [m.decode("cp932") for m in self.messages]
 
 
-def _linux_run(args, cwd, env, holds, timeout, **kwargs):
+def _linux_run(args, cwd, env, holds, timeout, closed="", **kwargs):
+    """closed: the standard descriptors ("0", "1", "2") the run starts without."""
+    if closed:
+        kwargs["preexec_fn"] = lambda: [os.close(int(d)) for d in closed]
     full_env = dict(os.environ)
     full_env.setdefault("TZ", "UTC")
     if env:
@@ -198,14 +201,17 @@ class _Wine:
             value = self.encode(value)
         self.process.stdin.write(keyword.encode() + b" " + value.hex().encode() + b"\n")
 
-    def run(self, args, cwd, env, holds, timeout, **kwargs):
-        """Runs the tool."""
+    def run(self, args, cwd, env, holds, timeout, closed="", **kwargs):
+        """Runs the tool. closed: the standard handles ("0", "1", "2") the run
+        starts without."""
         if kwargs:
             raise TypeError("not supported for the Windows build: %s" % ", ".join(kwargs))
-        return self.start([native(BIN)] + args, cwd, env, holds, timeout)
+        extra = [("closed", closed)] if closed else []
+        return self.start([native(BIN)] + args, cwd, env, holds, timeout, extra)
 
-    def start(self, words, cwd, env=None, holds=(), timeout=600):
-        """Runs a Windows program: words[0] is its name or path."""
+    def start(self, words, cwd, env=None, holds=(), timeout=600, extra=()):
+        """Runs a Windows program: words[0] is its name or path; extra: more
+        (keyword, value) fields of the request."""
         # New capture files for each run: a process left behind by a run that
         # timed out may still hold the old ones.
         self.runs += 1
@@ -223,6 +229,8 @@ class _Wine:
         self.send("out", native(out))
         self.send("err", native(err))
         self.send("timeout", str(int(timeout * 1000)))
+        for keyword, value in extra:
+            self.send(keyword, value)
         line = subprocess.list2cmdline([self.encode(w).decode("latin-1") for w in words])
         self.send("run", line.encode("latin-1"))
         self.process.stdin.flush()

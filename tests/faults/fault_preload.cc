@@ -15,6 +15,11 @@
 //                        ...) or as a number; EIO when unset.
 //   FAULT_REPORT=path    at exit, "calls=<counted calls> injected=<name or ->"
 //                        is written there.
+//   FAULT_LINK=target    right after a counted open has made a new file
+//                        (O_EXCL), the file is moved aside to <path>.taken and
+//                        a symbolic link to target takes its name: what
+//                        another user of a directory without the sticky bit
+//                        can do at the worst moment.
 //
 // A failed call does nothing, except close, which does release the
 // descriptor before it reports the error (as Linux does for a late write
@@ -106,12 +111,23 @@ mode_t ModeArgument(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
+// FAULT_LINK: the name of a file just made leads elsewhere from now on.
+void TakeName(const char* path) {
+  const char* target = std::getenv("FAULT_LINK");
+  if (!target) return;
+  static auto realRename = Real<int (*)(const char*, const char*)>("rename");
+  char aside[4096];
+  if (std::snprintf(aside, sizeof aside, "%s.taken", path) >= static_cast<int>(sizeof aside)) return;
+  if (realRename(path, aside) == 0) (void)symlink(target, path);
+}
+
 int OpenCounted(const char* function, int (*real)(const char*, int, ...), const char* path, int flags,
                 mode_t mode) {
   const bool counted = Inside(path);
   if (counted && Fails(function)) return -1;
   int descriptor = real(path, flags, mode);
   if (counted) Track(descriptor, true);
+  if (counted && descriptor >= 0 && (flags & O_EXCL)) TakeName(path);
   return descriptor;
 }
 

@@ -147,6 +147,40 @@ class FaultSweep(TarnsekTestCase):
         finally:
             ERRNOS = saved
 
+    def test_a_link_in_place_of_a_run_file_is_never_followed(self):
+        # Another user of a shared work directory moves a run file aside as
+        # soon as it is made and puts a symbolic link to a file of theirs in
+        # its place.
+        rows = [b"%d,x" % k for k in (3, 1, 2)]
+        self.write("in.csv", b"".join(r + b"\r\n" for r in rows))
+        for target in ("victim.csv", "absent.csv"):
+            with self.subTest(target=target):
+                for leftover in os.listdir(self.work):
+                    os.remove(os.path.join(self.work, leftover))
+                self.write("victim.csv", b"victim,0\r\n")
+                before = self.snapshot(["victim.csv"])
+                if os.path.exists(self.path("absent.csv")):
+                    os.remove(self.path("absent.csv"))
+                env = {"LD_PRELOAD": PRELOAD, "FAULT_DIR": self.dir, "FAULT_LINK": self.path(target),
+                       "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") +
+                       ":verify_asan_link_order=0"}
+                result = self.run_tool("/I", "in.csv", "/O", "out.csv", "/W", "work", "/K", "1,N", env=env)
+                # Nothing was written or made through the link: the records
+                # went to the file the run made, now moved aside.
+                self.assertEqual(self.snapshot(["victim.csv"]), before)
+                self.assertFalse(os.path.exists(self.path("absent.csv")))
+                taken = [n for n in os.listdir(self.work) if n.endswith(".taken")]
+                self.assertEqual(len(taken), 1)
+                with open(os.path.join(self.work, taken[0]), "rb") as f:
+                    self.assertEqual(f.read(), b"1,x\r\n2,x\r\n3,x\r\n")
+                # Nor is the file behind the link merged: the run file is
+                # refused when it is opened again (ELOOP, 40) and the run
+                # ends with an open failure, the output empty.
+                run = os.path.join(self.work, taken[0][:-len(".taken")])
+                self.assertEqual(result.status, STATUS[1002], result.stdout.decode("cp932", "replace"))
+                self.assertEqual(result.texts[-1], "[%s] (%d) ファイルのオープンに失敗しました." % (run, errno.ELOOP))
+                self.assertEqual(self.read("out.csv"), b"")
+
 
 if __name__ == "__main__":
     unittest.main()

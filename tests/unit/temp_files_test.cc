@@ -1,17 +1,21 @@
 // Run file names: a new empty file "sot" + four upper-case hex digits + ".tmp"
 // in the given directory, never one that exists; false when none can be made.
+// A run file is the owner's alone and is read again only while its name still
+// leads to the file made.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/temp_files.h"
 
 namespace {
@@ -92,6 +96,36 @@ TEST_F(TempFiles, NeverTakesANameThatExists) {
       EXPECT_EQ(text, "taken") << entry.path();
     }
   }
+}
+
+TEST_F(TempFiles, RunFilesAreTheOwnersAndReadAgainOnlyWhileTheyAreTheFilesMade) {
+  // Mode 0600 whatever the umask; written through the handle that made it.
+  mode_t saved = umask(0);
+  char name[kMaxPath];
+  FileHandle handle = kNoFile;
+  ASSERT_TRUE(CreateRunFile(directory_.c_str(), "sot", name, &handle));
+  umask(saved);
+  struct stat status;
+  ASSERT_EQ(lstat(name, &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(WritePlatformFile(handle, "a\r\n", 3), 0);
+  // The exclusive hold of a file being written.
+  FileHandle other = kNoFile;
+  EXPECT_EQ(OpenPlatformFile(name, FileMode::kRead, &other), 13);
+  EXPECT_EQ(ClosePlatformFile(handle), 0);
+  ASSERT_EQ(OpenPlatformFile(name, FileMode::kRead, &other), 0);
+  EXPECT_EQ(ClosePlatformFile(other), 0);
+
+  // Another file put under its name is refused; so is a link to the file.
+  std::string aside = std::string(name) + ".aside";
+  fs::rename(name, aside);
+  std::ofstream(name) << "forged\r\n";
+  EXPECT_EQ(OpenPlatformFile(name, FileMode::kRead, &other), ESTALE);
+  fs::remove(name);
+  fs::create_symlink(aside, name);
+  EXPECT_EQ(OpenPlatformFile(name, FileMode::kRead, &other), ELOOP);
+  EXPECT_EQ(RemovePlatformFile(name), 0);
+  EXPECT_TRUE(fs::exists(aside));
 }
 
 TEST_F(TempFiles, FailsWhereNoFileCanBeMade) {

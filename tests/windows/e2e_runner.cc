@@ -12,6 +12,8 @@
 //   hold-write P  a file held open during the run as a writer holds it:
 //                 nobody else may open it
 //   timeout MS    the run is ended after MS milliseconds
+//   closed DIGITS the run starts without these standard handles (0 input,
+//                 1 output, 2 error): each is given as no handle at all
 //   run C         the command line; starts the run
 // Standard input of the run is the NUL device. Each run is answered by one
 // line: "exit N" (the full exit code), "timeout" or "error TEXT".
@@ -67,6 +69,7 @@ struct Request {
   std::string errPath;
   std::vector<std::pair<std::string, bool>> holds;  // path, held for writing
   DWORD timeout = INFINITE;
+  std::string closed;  // standard handles not given
 };
 
 HANDLE OpenCapture(const std::string& path) {
@@ -121,9 +124,9 @@ void Run(const Request& request, std::string commandLine) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = error;
+    startup.hStdInput = request.closed.find('0') == std::string::npos ? input : nullptr;
+    startup.hStdOutput = request.closed.find('1') == std::string::npos ? output : nullptr;
+    startup.hStdError = request.closed.find('2') == std::string::npos ? error : nullptr;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         request.directory.empty() ? nullptr : request.directory.c_str(), &startup,
@@ -188,6 +191,8 @@ int main() {
       request.holds.emplace_back(value, keyword == "hold-write");
     } else if (keyword == "timeout") {
       request.timeout = static_cast<DWORD>(std::stoul(value));
+    } else if (keyword == "closed") {
+      request.closed = value;
     } else if (keyword == "run") {
       Run(request, value);
       request = Request();
