@@ -2,10 +2,11 @@
 the output behind the /C title record, run files deleted."""
 import os
 import re
+import shutil
 import unittest
 
-from tarnsek import (LINE_END, RUN_FILE_NAME, WINDOWS, TarnsekTestCase, closed, merge_written,
-                     native, opened, read_count, temp_env, tool_path)
+from tarnsek import (LINE_END, RUN_FILE_NAME, WINDOWS, TarnsekTestCase, closed, disk_name,
+                     merge_written, native, opened, read_count, sj, temp_env, tool_path)
 
 SORT_STARTED = "ソートを開始しました."
 SORT_FINISHED = "ソートが終了しました."
@@ -146,6 +147,37 @@ class SortLogTest(SortTestCase):
         # A switch value is echoed the same way.
         result = self.run_tool("/I", name, "/O", "out.csv", "/K", "1,N:2\x7f")
         self.assertFails(result, 3001, "ソートキー [/k] の値 [2\\x7F] が不正です.")
+
+    def test_run_file_name_must_fit_in_259_bytes(self):
+        # A run file is the directory, a separator and "sotXXXX.tmp": it fits
+        # only in a directory of at most 247 bytes. The 248-byte one ends in
+        # "表", whose second byte 0x5C is no separator.
+        for length, last in [(247, "d"), (248, "表"), (259, "d")]:
+            with self.subTest(length=length):
+                tool, disk = self.canonical("work"), self.path("work")
+                need = length - len(sj(tool))
+                parts = -(-need // 120)
+                for i in range(parts):
+                    size = need // parts + (1 if i < need % parts else 0)
+                    text = "d" * (size - 1 - len(sj(last))) + last
+                    tool, disk = tool + tool_path.sep + text, os.path.join(disk, disk_name(text))
+                self.assertEqual(len(sj(tool)), length)
+                os.makedirs(disk)
+                self.write("in.csv", b"b\r\na\r\n")
+                result = self.run_tool("/I", "in.csv", "/O", "out.csv", "/K", "1", "/W", native(disk))
+                if length == 247:
+                    self.assertSucceeds(result)
+                    runs = self.run_files(result)
+                    self.assertEqual([tool_path.dirname(r) for r in runs], [tool])
+                    self.assertLessEqual(len(sj(runs[0])), 259)
+                    self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
+                    os.remove(self.path("out.csv"))
+                else:
+                    self.assertFails(result, 1003, NO_TEMP_NAME)
+                    self.assertFalse(os.path.exists(self.path("out.csv")))
+                self.assertEqual(os.listdir(disk), [])
+                shutil.rmtree(self.path("work"))
+                os.mkdir(self.path("work"))
 
     def test_no_run_file_can_be_made(self):
         result = self.sort(b"b\r\na\r\n", work=False, env=temp_env(self.path("missing")))
