@@ -13,9 +13,9 @@
 #include <csignal>
 #include <cstring>
 
-namespace {
+#include "platform/paths.h"
 
-constexpr size_t kMaxMadePath = 4096;
+namespace {
 
 // Takes the lock without waiting; returns 0 or the error number to report.
 int LockFile(int descriptor, int operation) {
@@ -37,7 +37,7 @@ int Refuse(int descriptor, int error) {
 // file between the writing and the reading: such a file is refused when it
 // is opened again by that name. Far more than the 19 run files of a run.
 struct MadeFile {
-  char path[kMaxMadePath];
+  char path[kMaxPath];
   dev_t device;
   ino_t inode;
 };
@@ -54,7 +54,7 @@ MadeFile* FindMade(const char* path) {
 
 void RememberMade(const char* path, int descriptor) {
   struct stat status;
-  if (std::strlen(path) >= kMaxMadePath || fstat(descriptor, &status) != 0) return;
+  if (std::strlen(path) >= kMaxPath || fstat(descriptor, &status) != 0) return;
   MadeFile* made = FindMade(path);
   if (!made) {
     made = &g_made[g_nextMade];

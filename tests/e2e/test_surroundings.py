@@ -16,11 +16,11 @@ CHUNK = 65536
 CHUNKS = 4
 
 
-def make_input(chunks=CHUNKS):
-    """chunks * 65536 records in no order, and the same records sorted on key
-    1 as a number (the keys are distinct)."""
+def make_input(count):
+    """count records in no order, and the same records sorted on key 1 as a
+    number (the keys are distinct)."""
     rng = random.Random(14)
-    keys = rng.sample(range(10 ** 8), CHUNK * chunks)
+    keys = rng.sample(range(10 ** 8), count)
     memo = sj("表示,ソ") + b"x" * 12
     records = [b"%d,%s" % (k, memo) for k in keys]
     data = b"".join(r + b"\r\n" for r in records)
@@ -29,9 +29,12 @@ def make_input(chunks=CHUNKS):
 
 
 class SurroundingsTestCase(SortTestCase):
+    # Four chunks: time enough to act while the sort runs.
+    RECORDS = CHUNK * CHUNKS
+
     @classmethod
     def setUpClass(cls):
-        cls.data, cls.ordered = make_input()
+        cls.data, cls.ordered = make_input(cls.RECORDS)
 
     def sort_args(self):
         self.write("in.csv", self.data)
@@ -57,6 +60,8 @@ class SurroundingsTestCase(SortTestCase):
 
 
 class StandardStreamsTest(SurroundingsTestCase):
+    RECORDS = 1000
+
     def test_missing_standard_streams_are_the_null_device(self):
         # A file opened first would otherwise take descriptor (or handle) 1
         # and receive the log.

@@ -147,6 +147,21 @@ class FaultSweep(TarnsekTestCase):
         finally:
             ERRNOS = saved
 
+    def test_no_null_device_for_a_missing_standard_stream(self):
+        # Started without standard output and unable to open the null device
+        # (the first call on /dev fails): the run ends at once with 1002,
+        # before any file is opened, so nothing can take descriptor 1.
+        self.write("in.csv", b"2\r\n1\r\n")
+        env = {"LD_PRELOAD": PRELOAD, "FAULT_DIR": "/dev", "FAULT_CALL": "1", "FAULT_ERRNO": "EACCES",
+               "FAULT_REPORT": self.report,
+               "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") + ":verify_asan_link_order=0"}
+        result = self.run_tool("/I", "in.csv", "/O", "out.csv", "/W", "work", "/K", "1", env=env, closed="1")
+        with open(self.report) as f:
+            self.assertRegex(f.read(), r"calls=\d+ injected=open")
+        self.assertEqual(result.status, STATUS[1002])
+        self.assertFalse(os.path.exists(self.path("out.csv")))
+        self.assertEqual(os.listdir(self.work), [])
+
     def test_a_link_in_place_of_a_run_file_is_never_followed(self):
         # Another user of a shared work directory moves a run file aside as
         # soon as it is made and puts a symbolic link to a file of theirs in
