@@ -1,0 +1,117 @@
+"""The Japanese guide's message table agrees with the tool's own messages.
+
+docs/guide.ja.md lists every message the tool can print, as printed (its
+placeholders shown as words: [LINE:n], [パス] ...), with its exit code and what
+a POSIX shell sees. The messages and their codes are read from
+driver/messages.h (the codes from its group comments; a message that the
+sources pass to LogMessage is a log line, with no code), so a message whose
+text or code changes without the guide fails here.
+"""
+import glob
+import os
+import re
+import unittest
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+MESSAGES_H = os.path.join(ROOT, "driver", "messages.h")
+EXIT_CODES_H = os.path.join(ROOT, "driver", "exit_codes.h")
+GUIDE = os.path.join(ROOT, "docs", "guide.ja.md")
+PRODUCT_SOURCES = ["driver", "cmdline", "csv", "sort", "platform"]
+
+DECLARATION = re.compile(r'inline constexpr char (k\w+)\[\] =\s*((?:"(?:[^"\\]|\\.)*"\s*)+);')
+LITERAL = re.compile(r'"((?:[^"\\]|\\.)*)"')
+GROUP = re.compile(r"^// (\d{4})\b")
+PLACEHOLDER = re.compile(r"%(?:0?\d+)?[sd]")
+# A placeholder is shown as one word: no blank, bracket or parenthesis, so
+# that it cannot stand in for the text around the value.
+SHOWN_VALUE = r"[^\s\[\]()%]+"
+
+
+def read_messages():
+    """Name -> (text, exit code or None for a log line), in file order."""
+    with open(MESSAGES_H, encoding="utf-8") as header:
+        text = header.read()
+    text = text[: text.index("kUsage")]
+    with open(EXIT_CODES_H, encoding="utf-8") as header:
+        known_codes = {int(code) for code in re.findall(r"=\s*(\d+);", header.read())}
+
+    logged = set()
+    for folder in PRODUCT_SOURCES:
+        for source in glob.glob(os.path.join(ROOT, folder, "**", "*.cc"), recursive=True):
+            with open(source, encoding="utf-8") as code:
+                logged.update(re.findall(r"LogMessage\(\s*msg::(k\w+)", code.read()))
+
+    # Declarations may span lines; each takes the code of the comment group
+    # it stands in.
+    messages = {}
+    code = None
+    cursor = 0
+    for declaration in DECLARATION.finditer(text):
+        for line in text[cursor : declaration.start()].splitlines():
+            group = GROUP.match(line)
+            if group:
+                code = int(group.group(1))
+                assert code in known_codes, f"messages.h names the unknown exit code {code}"
+            elif line.startswith("// Informational"):
+                code = None
+        cursor = declaration.end()
+        name = declaration.group(1)
+        value = "".join(LITERAL.findall(declaration.group(2))).replace('\\"', '"')
+        messages[name] = (value, None if name in logged else code)
+    return messages
+
+
+def read_guide_rows():
+    """(text as shown, code or None, shell value or None) of every table row
+    in the guide's message section."""
+    with open(GUIDE, encoding="utf-8") as guide:
+        text = guide.read()
+    start = re.search(r"^## .*メッセージ一覧.*$", text, re.M)
+    assert start, "the guide has no message section (## ... メッセージ一覧)"
+    end = re.search(r"^## ", text[start.end() :], re.M)
+    section = text[start.end() : start.end() + end.start()] if end else text[start.end() :]
+    rows = []
+    for line in section.splitlines():
+        if not line.startswith("| `"):
+            continue
+        cells = [cell.strip() for cell in re.split(r"(?<!\\)\|", line)[1:-1]]
+        shown = cells[0].strip("`").replace("\\|", "|")
+        code = None if cells[1] == "-" else int(cells[1])
+        shell = None if cells[2] == "-" else int(cells[2])
+        rows.append((shown, code, shell))
+    return rows
+
+
+def pattern_of(message):
+    parts = PLACEHOLDER.split(message)
+    return re.compile(SHOWN_VALUE.join(re.escape(part) for part in parts) + r"\Z")
+
+
+class GuideMessageTable(unittest.TestCase):
+    def setUp(self):
+        self.messages = read_messages()
+        self.rows = read_guide_rows()
+
+    def test_every_message_has_one_row_with_its_exit_code(self):
+        self.assertGreater(len(self.messages), 60, "messages.h was not read")
+        for name, (text, code) in self.messages.items():
+            with self.subTest(message=name, text=text):
+                pattern = pattern_of(text)
+                rows = [row for row in self.rows if pattern.match(row[0])]
+                self.assertEqual(len(rows), 1, f"guide rows for {text!r}: {rows}")
+                shown, guide_code, shell = rows[0]
+                self.assertEqual(guide_code, code, f"exit code of {shown!r}")
+                self.assertEqual(shell, None if code is None else code % 256,
+                                 f"what a shell sees for {shown!r}")
+
+    def test_every_row_is_a_message_of_the_tool(self):
+        patterns = [pattern_of(text) for text, _ in self.messages.values()]
+        for shown, _, _ in self.rows:
+            with self.subTest(row=shown):
+                self.assertNotIn("%", shown, "a placeholder is shown as a word, not as %s/%d")
+                self.assertEqual(sum(1 for p in patterns if p.match(shown)), 1,
+                                 f"{shown!r} is not exactly one of the tool's messages")
+
+
+if __name__ == "__main__":
+    unittest.main()
