@@ -2,7 +2,8 @@
 """Times TARNSEK against GNU sort on the same generated files, side by side.
 
 usage: bench/run.py [--bin PATH] [--runs N] [--records N] [--rows a,b,...]
-                    [--scratch DIR] [--sort-buffer SIZE] [--keep]
+                    [--scratch DIR] [--sort-buffer SIZE] [--keep] [--chart SVG]
+       bench/run.py --chart-from bench/RESULTS.md [--chart SVG]
 
 Generates (bench/generate.py, fixed seed) a comma file and a tab file of
 RECORDS records plus a title record, then for every row runs, RUNS times and
@@ -27,12 +28,18 @@ below this script's own size: see run_timed), and per row the ratios
 tarnsek / sort-C of the median wall times and of the median CPU times.
 Every program must end with status 0 and write an output of the expected
 size; anything else fails the benchmark (exit status 1).
+The medians of the wall times are also drawn as a bar chart, an SVG file
+(--chart, default bench/results.svg) that names the machine and the date;
+--chart-from draws it from the table of a saved run (bench/RESULTS.md, whose
+"Machine:" and "Date:" lines it takes) without timing anything.
 Scratch files go to a new directory under --scratch (default $TMPDIR or
 /tmp) and are removed at the end unless --keep is given.
 """
 import argparse
+import math
 import os
 import platform
+import re
 import shutil
 import statistics
 import subprocess
@@ -303,6 +310,112 @@ def summarise(rows_results):
     return lines
 
 
+# The chart: one group of bars per row, one bar per program, the median wall
+# time in seconds. Plain SVG text, so that no plotting package is needed.
+CHART_COLOURS = {"tarnsek": "#2b6cb0", "sort-C": "#dd6b20", "sort": "#a0aec0"}
+
+
+def xml_text(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def nice_ceiling(value):
+    """The smallest of 1, 2, 4, 5, 8 times a power of ten that is >= value."""
+    scale = 10 ** math.floor(math.log10(value)) if value > 0 else 1
+    for step in (1, 2, 4, 5, 8, 10):
+        if value <= step * scale:
+            return step * scale
+    return 10 * scale
+
+
+def chart_svg(groups, machine, date, records):
+    """groups: [(label, [(program, median wall s)])], programs in the legend's
+    order. Returns the SVG text."""
+    left, bar_width, bar, gap, top = 300, 420, 13, 14, 92
+    programs = [name for name in CHART_COLOURS if any(name == p for _, bars in groups for p, _ in bars)]
+    longest = max((seconds for _, bars in groups for _, seconds in bars), default=1.0)
+    axis = nice_ceiling(longest)
+    height = top + sum(len(bars) * bar + gap for _, bars in groups) + 46
+    width = left + bar_width + 80
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d" '
+           'font-family="sans-serif" font-size="12">' % (width, height, width, height),
+           '<rect width="100%" height="100%" fill="#ffffff"/>',
+           '<text x="10" y="22" font-size="15" font-weight="bold">TARNSEK against GNU sort: '
+           'median wall time of %s records, shorter is better</text>' % xml_text("{:,}".format(records)),
+           '<text x="10" y="42" fill="#4a5568">%s</text>' % xml_text(machine),
+           '<text x="10" y="60" fill="#4a5568">%s</text>' % xml_text(date)]
+    x = 10
+    for name in programs:
+        out.append('<rect x="%d" y="68" width="12" height="12" fill="%s"/>' % (x, CHART_COLOURS[name]))
+        out.append('<text x="%d" y="79">%s</text>' % (x + 16, xml_text(name)))
+        x += 30 + 8 * len(name)
+    y = top
+    for label, bars in groups:
+        group_height = len(bars) * bar
+        out.append('<text x="%d" y="%d" text-anchor="end">%s</text>'
+                   % (left - 8, y + group_height / 2 + 4, xml_text(label)))
+        for name, seconds in bars:
+            length = bar_width * seconds / axis
+            out.append('<rect x="%d" y="%d" width="%.1f" height="%d" fill="%s"/>'
+                       % (left, y, length, bar - 2, CHART_COLOURS.get(name, "#718096")))
+            out.append('<text x="%.1f" y="%d" font-size="10">%.2f s</text>' % (left + length + 4, y + bar - 3, seconds))
+            y += bar
+        y += gap
+    out.append('<line x1="%d" y1="%d" x2="%d" y2="%d" stroke="#4a5568"/>' % (left, top - 4, left, y - gap + 4))
+    for tick in range(5):
+        value = axis * tick / 4
+        tx = left + bar_width * tick / 4
+        out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#4a5568"/>' % (tx, y - gap + 4, tx, y - gap + 8))
+        out.append('<text x="%.1f" y="%d" text-anchor="middle" font-size="10">%g s</text>' % (tx, y - gap + 20, value))
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def chart_groups(rows_results):
+    """The chart's groups from a run: the sort and merge rows, by median wall time."""
+    groups = []
+    for row, desc, results in rows_results:
+        if "tarnsek" not in results:
+            continue
+        bars = [(name, statistics.median(w for w, _, _ in results[name]))
+                for name in CHART_COLOURS if name in results]
+        groups.append((desc.split(":")[0], bars))
+    return groups
+
+
+def chart_from_results(path):
+    """(groups, machine, date, records) from the table and the "Machine:" and
+    "Date:" lines of a saved run such as bench/RESULTS.md."""
+    with open(path, encoding="utf-8") as results:
+        text = results.read()
+    machine = re.search(r"^Machine: (.*?)(?:;|\n\n)", text, re.M | re.S)
+    date = re.search(r"^Date: (.*)$", text, re.M)
+    records = re.search(r"^([\d,]+) records, \d+ runs each", text, re.M)
+    if not machine or not date or not records:
+        raise BenchFailure("%s has no Machine:, Date: or 'N records, N runs each' line" % path)
+    groups = []
+    for line in text.splitlines():
+        cells = [cell.strip() for cell in line.strip().strip("|").split("|")]
+        if len(cells) != 7 or not cells[2].replace(".", "", 1).isdigit():
+            continue
+        label, program, wall = cells[0].replace("`", ""), cells[1], float(cells[2])
+        if program not in CHART_COLOURS:
+            continue
+        if label:
+            groups.append((label, []))
+        groups[-1][1].append((program, wall))
+    if not groups:
+        raise BenchFailure("%s holds no table of medians" % path)
+    return (groups, "Machine: " + " ".join(machine.group(1).split()), "Date: " + date.group(1).strip().rstrip("."),
+            int(records.group(1).replace(",", "")))
+
+
+def write_chart(path, groups, machine, date, records):
+    with open(path, "w", encoding="utf-8") as chart:
+        chart.write(chart_svg(groups, machine, date, records))
+    print("chart:    %s" % path)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bin", default=os.path.join(HERE, "..", "build", "release", "tarnsek"),
@@ -317,7 +430,18 @@ def main(argv):
     parser.add_argument("--sort-buffer", default=None,
                         help="-S for sort-C (default: none, GNU sort's own choice)")
     parser.add_argument("--keep", action="store_true", help="keep the scratch directory")
+    parser.add_argument("--chart", default=os.path.join(HERE, "results.svg"),
+                        help="the SVG bar chart of the medians (default bench/results.svg)")
+    parser.add_argument("--chart-from", default=None, metavar="RESULTS_MD",
+                        help="only draw the chart from a saved run's table (bench/RESULTS.md)")
     args = parser.parse_args(argv)
+    if args.chart_from:
+        try:
+            write_chart(args.chart, *chart_from_results(args.chart_from))
+        except (BenchFailure, OSError) as failure:
+            print("CHART FAILED: %s" % failure)
+            return 1
+        return 0
     args.rows = [r.strip() for r in args.rows.split(",") if r.strip()]
     unknown = [r for r in args.rows if r not in ALL_ROWS]
     if unknown or args.runs < 1 or args.records < 1:
@@ -349,6 +473,10 @@ def main(argv):
         print("tarnsek exit status: 0 in every run")
         for line in summarise(rows_results):
             print(line)
+        model = machine_lines(os.path.abspath(args.bin))[0].split(":", 1)[1].strip()
+        write_chart(args.chart, chart_groups(rows_results),
+                    "Machine: %s, %d cores, %s %s" % (model, os.cpu_count(), platform.system(), platform.release()),
+                    "Date: %s" % time.strftime("%Y-%m-%d %H:%M %Z"), args.records)
     except BenchFailure as failure:
         print("\nBENCHMARK FAILED: %s" % failure, flush=True)
         return 1
