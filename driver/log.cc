@@ -31,10 +31,6 @@ void WriteLogLine(const char* message) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::clearerr(stdout);
 }
 
-}  // namespace
-
-namespace {
-
 // A control byte: 0x00 to 0x1F and 0x7F. In a value it would end the log
 // line early (CR, LF), forge one, or drive the terminal (ESC).
 constexpr bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }

@@ -48,17 +48,6 @@ void TrimBlanks(char* text) {
   text[length] = '\0';
 }
 
-size_t CharacterBoundaryAtMost(const char* text, size_t limit) {
-  size_t position = 0;
-  while (position < limit && text[position]) {
-    // A lead byte whose trail byte is missing (cut off) is not a character.
-    size_t width = IsLeadByte(static_cast<unsigned char>(text[position])) ? 2 : 1;
-    if (position + width > limit || (width == 2 && !text[position + 1])) break;
-    position += width;
-  }
-  return position;
-}
-
 char* NextItem(char*& cursor, char separator, bool (*isLeadByte)(unsigned char)) {
   while (*cursor == separator) ++cursor;
   if (!*cursor) return nullptr;

@@ -20,10 +20,6 @@ void TrimBlanks(char* text);
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-// The largest length <= limit at which the text can be cut without splitting a
-// double-byte character.
-[[nodiscard]] size_t CharacterBoundaryAtMost(const char* text, size_t limit);
-
 // The next item of a text cut at separator, or null when none is left. Runs of
 // separators and separators at either end give no empty item (as strtok_s
 // cuts). cursor starts at the text and moves past each item, whose end is
