@@ -104,6 +104,15 @@ class GuideMessageTable(unittest.TestCase):
                 self.assertEqual(shell, None if code is None else code % 256,
                                  f"what a shell sees for {shown!r}")
 
+    def test_every_exit_code_is_in_the_code_table(self):
+        with open(EXIT_CODES_H, encoding="utf-8") as header:
+            codes = [int(code) for code in re.findall(r"=\s*(\d+);", header.read())]
+        with open(GUIDE, encoding="utf-8") as guide:
+            table = dict(re.findall(r"^\| (\d+) \| (\d+) \|", guide.read(), re.M))
+        for code in codes:
+            with self.subTest(code=code):
+                self.assertEqual(table.get(str(code)), str(code % 256))
+
     def test_every_row_is_a_message_of_the_tool(self):
         patterns = [pattern_of(text) for text, _ in self.messages.values()]
         for shown, _, _ in self.rows:
