@@ -220,6 +220,26 @@ class InterruptTest(SurroundingsTestCase):
                 self.assertEqual(out_size is not None, number == signal.SIGTERM)
                 self.assertEqual(self.read("in.csv"), self.data)
 
+    def test_interrupted_merge_keeps_its_inputs(self):
+        # Only the sort's own run files are deleted; /M files never are.
+        args = self.merge_args()
+        inputs = {name: self.read(name) for name in ("a.csv", "b.csv")}
+        run = self.popen(args, stdout=subprocess.PIPE)
+        try:
+            log = b""
+            while sj(opened(self.full("b.csv"))) not in log:
+                line = run.stdout.readline()
+                self.assertTrue(line, "the merge ended before the signal")
+                log += line
+            os.kill(run.pid, signal.SIGINT)
+            run.communicate(timeout=600)
+        finally:
+            if run.poll() is None:
+                run.kill()
+                run.wait()
+        self.assertEqual(run.returncode, -signal.SIGINT)
+        self.assertEqual({name: self.read(name) for name in inputs}, inputs)
+
     def test_ignored_hangup_stays_ignored(self):
         # As under nohup: the signal ignored at the start changes nothing.
         run = self.popen(self.sort_args(), stdout=subprocess.PIPE,
