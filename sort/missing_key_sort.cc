@@ -29,8 +29,8 @@
 #include <cstring>
 #include <utility>
 
-#include "sort/key_values.h"
-#include "sort/pivot_emulation.h"
+#include "sort/ranking.h"
+#include "sort/rank_quicksort.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "micro_data.h"
 #include "sort/chunk_sort.h"
 #include "sort/compare.h"
-#include "sort/key_values.h"
+#include "sort/ranking.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "micro_data.h"
-#include "sort/key_values.h"
+#include "sort/ranking.h"
 
 namespace {
 

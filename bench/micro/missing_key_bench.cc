@@ -18,9 +18,9 @@
 #include "chunk_sort_reference.h"
 #include "micro_data.h"
 #include "sort/chunk_sort.h"
-#include "sort/key_values.h"
+#include "sort/ranking.h"
 #include "sort/missing_key_sort.h"
-#include "sort/pivot_emulation.h"
+#include "sort/rank_quicksort.h"
 
 namespace {
 

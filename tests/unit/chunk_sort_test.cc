@@ -23,8 +23,8 @@
 #include "fatal_capture.h"
 #include "sort/chunk_sort.h"
 #include "sort/compare.h"
-#include "sort/key_values.h"
-#include "sort/pivot_emulation.h"
+#include "sort/ranking.h"
+#include "sort/rank_quicksort.h"
 
 namespace {
 

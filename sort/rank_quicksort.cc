@@ -25,7 +25,7 @@
 //   sorted directly and its partitions are never visited.
 // - When the 513 sampled ranks are distinct, the exchange sort leaves them in
 //   ascending order along the entries, so they are sorted directly.
-#include "sort/pivot_emulation.h"
+#include "sort/rank_quicksort.h"
 
 #include <algorithm>
 #include <bit>

@@ -4,7 +4,7 @@
 // hundred texts, not 65,536: ranking took a fifth of such a sort before).
 // The records are kept in groups of records equal under the keys so far;
 // each key splits the groups by the rank of its value.
-#include "sort/key_values.h"
+#include "sort/ranking.h"
 
 #include <algorithm>
 #include <cstring>
