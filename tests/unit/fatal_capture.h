@@ -4,22 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "driver/log.h"
-
-// A message of the table with its arguments, as the log prints it.
-__attribute__((format(printf, 1, 2))) inline std::string Message(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
+#include "test_support.h"
 
 struct FatalExit {
   int exitCode;
@@ -44,17 +33,10 @@ inline FatalOutcome RunExpectingFatal(const std::function<void()>& body) {
   }
   outcome.output = testing::internal::GetCapturedStdout();
   SetFatalExitHook(nullptr);
-  // A log line is "YYYY/MM/DD hh:mm:ss message\n": the message starts after
-  // the second blank.
+  // The message of the last log line, without its timestamp.
   std::string out = outcome.output;
   if (!out.empty() && out.back() == '\n') out.pop_back();
-  size_t lineStart = out.rfind('\n');
-  std::string line = lineStart == std::string::npos ? out : out.substr(lineStart + 1);
-  size_t firstBlank = line.find(' ');
-  if (firstBlank != std::string::npos) {
-    size_t secondBlank = line.find(' ', firstBlank + 1);
-    if (secondBlank != std::string::npos) outcome.lastMessage = line.substr(secondBlank + 1);
-  }
+  if (!out.empty()) outcome.lastMessage = test_support::LogLineMessage(out.substr(out.rfind('\n') + 1));
   return outcome;
 }
 
