@@ -17,17 +17,16 @@
 
 #include "platform/files.h"
 #include "platform/temp_files.h"
+#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// A scratch directory per test; TMPDIR is put back as it was.
 class TempFiles : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tempfiles.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
     const char* tmpdir = std::getenv("TMPDIR");
     hadTmpdir_ = tmpdir != nullptr;
     if (tmpdir) savedTmpdir_ = tmpdir;
@@ -38,11 +37,10 @@ class TempFiles : public testing::Test {
     } else {
       unsetenv("TMPDIR");
     }
-    fs::permissions(directory_, fs::perms::owner_all);
-    fs::remove_all(directory_);
   }
 
-  std::string directory_;
+  ScratchDirectory scratch_;
+  const std::string directory_ = scratch_.path();
   bool hadTmpdir_ = false;
   std::string savedTmpdir_;
 };

@@ -56,7 +56,15 @@ class ScratchDirectory {
   std::string PathOf(const std::string& name) const { return path_ + "/" + name; }
 
   // Writes a file of the directory with exactly these bytes; returns its path.
-  std::string Write(const std::string& name, const std::string& bytes) const;
+  std::string Write(const std::string& name, const std::string& bytes = "") const;
+
+  // Makes a directory inside; returns its path.
+  std::string MakeDirectory(const std::string& name) const {
+    std::string path = PathOf(name);
+    std::error_code error;
+    EXPECT_TRUE(std::filesystem::create_directory(path, error)) << path << ": " << error.message();
+    return path;
+  }
 
  private:
   std::string path_;

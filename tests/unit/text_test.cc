@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "driver/log.h"
 #include "driver/text.h"
+#include "key_oracles.h"
 
 namespace {
 
@@ -152,4 +154,17 @@ TEST(FormatMessage, LongMessageIsCutAt511BytesOnACharacterBoundary) {
             std::string(507, 'a') + "\\x0A");
   EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\n").c_str()), std::string(508, 'a'));
   EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\x83\n").c_str()), std::string(508, 'a') + "\x83");
+}
+
+// The /M value is cut only at a bar that is a character of its own. With the
+// lead bytes of code page 932, as the Windows build sees them, ポ (0x83 0x7C)
+// holds no bar; ソ (0x83 0x5C) ends in a backslash and a lead byte that ends
+// the text stands alone.
+TEST(NextItem, LeadByteTakesTheNextByteAlong) {
+  char value[] = "|\x83\x5C.csv|\x83\x7C.csv||\x83\x7C|\x83";
+  char* cursor = value;
+  std::vector<std::string> items;
+  auto lead = [](unsigned char byte) { return IsLeadByte(byte); };
+  while (char* item = NextItem(cursor, '|', lead)) items.push_back(item);
+  EXPECT_EQ(items, (std::vector<std::string>{"\x83\x5C.csv", "\x83\x7C.csv", "\x83\x7C", "\x83"}));
 }

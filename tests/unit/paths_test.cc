@@ -1,0 +1,122 @@
+// The path layer: canonical forms, the four attribute answers, and whether
+// two names lead to one file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/paths.h"
+#include "test_support.h"
+
+namespace {
+
+// A scratch directory that is the current directory during the test.
+class PathTest : public testing::Test {
+ protected:
+  std::string Touch(const std::string& name, mode_t mode = 0644) {
+    std::string path = scratch_.Write(name);
+    EXPECT_EQ(chmod(path.c_str(), mode), 0) << path;
+    return path;
+  }
+  std::string MakeDirectory(const std::string& name) { return scratch_.MakeDirectory(name); }
+  std::string Canonical(const char* path) {
+    char out[kMaxPath];
+    EXPECT_EQ(GetCanonicalPath(path, out), 0) << path;
+    return out;
+  }
+
+  ScratchDirectory scratch_;
+  ScopedCurrentDirectory current_{scratch_.path()};
+  const std::string dir_ = scratch_.path();
+};
+
+using CanonicalPathTest = PathTest;
+
+TEST_F(CanonicalPathTest, AbsoluteAndNormalised) {
+  MakeDirectory("sub");
+  EXPECT_EQ(Canonical("a.csv"), dir_ + "/a.csv");
+  EXPECT_EQ(Canonical("./sub/../a.csv"), dir_ + "/a.csv");
+  EXPECT_EQ(Canonical("sub//x/./y/../a.csv"), dir_ + "/sub/x/a.csv");
+  EXPECT_EQ(Canonical("."), dir_);
+  EXPECT_EQ(Canonical("/.."), "/");
+  EXPECT_EQ(Canonical((dir_ + "//sub/").c_str()), dir_ + "/sub");
+}
+
+TEST_F(CanonicalPathTest, LinksOfTheExistingPartAreResolved) {
+  MakeDirectory("real");
+  std::string file = Touch("real/a.csv");
+  ASSERT_EQ(symlink("real", (dir_ + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("real/a.csv", (dir_ + "/alias.csv").c_str()), 0);
+  EXPECT_EQ(Canonical("link/a.csv"), file);
+  EXPECT_EQ(Canonical("alias.csv"), file);
+  // The part below the link that does not exist yet is kept as written.
+  EXPECT_EQ(Canonical("link/new/../b.csv"), dir_ + "/real/b.csv");
+}
+
+TEST_F(CanonicalPathTest, EmptyTextNamesNothing) {
+  char out[kMaxPath] = "previous";
+  EXPECT_EQ(GetCanonicalPath("", out), 0);
+  EXPECT_STREQ(out, "");
+  EXPECT_EQ(GetPathAttributes(out), kInvalidFileAttributes);
+}
+
+TEST_F(CanonicalPathTest, NeverLongerThan259Bytes) {
+  // "/tmp/.../" + name: pad the name so that the whole form is 259 or 260 bytes.
+  std::string prefix = dir_ + "/";
+  std::string fits(259 - prefix.size(), 'f');
+  std::string tooLong(260 - prefix.size(), 'l');
+  char out[kMaxPath];
+  EXPECT_EQ(GetCanonicalPath(fits.c_str(), out), 0);
+  EXPECT_EQ(std::strlen(out), 259u);
+  EXPECT_EQ(GetCanonicalPath(tooLong.c_str(), out), ENAMETOOLONG);
+  EXPECT_STREQ(out, "");
+  // Long only as written: the normalised form decides.
+  std::string detour = "x/" + std::string(300, 'y') + "/../../" + fits;
+  EXPECT_EQ(GetCanonicalPath(detour.c_str(), out), 0);
+  EXPECT_EQ(out, prefix + fits);
+}
+
+using AttributesTest = PathTest;
+
+TEST_F(AttributesTest, FourAnswers) {
+  std::string dir = MakeDirectory("d");
+  std::string file = Touch("f.csv");
+  std::string readOnly = Touch("r.csv", 0444);
+  std::string fifo = dir_ + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+
+  EXPECT_EQ(GetPathAttributes(dir.c_str()), kAttributeDirectory);
+  EXPECT_EQ(GetPathAttributes(file.c_str()), 0u);
+  // No write bit is read-only even for a process that may write anyway.
+  EXPECT_EQ(GetPathAttributes(readOnly.c_str()), kAttributeReadOnly);
+  EXPECT_EQ(GetPathAttributes(fifo.c_str()), kAttributeSystem);
+  EXPECT_EQ(GetPathAttributes("/dev/null"), kAttributeSystem);
+  EXPECT_EQ(GetPathAttributes((dir_ + "/missing").c_str()), kInvalidFileAttributes);
+  // A file name used as a directory names nothing.
+  EXPECT_EQ(GetPathAttributes((file + "/x").c_str()), kInvalidFileAttributes);
+}
+
+using SameFileTest = PathTest;
+
+TEST_F(SameFileTest, IdentityWhenBothExistTextOtherwise) {
+  std::string a = Touch("a.csv");
+  std::string upper = Touch("A.csv");
+  std::string hard = dir_ + "/hard.csv";
+  ASSERT_EQ(link(a.c_str(), hard.c_str()), 0);
+  std::string soft = dir_ + "/soft.csv";
+  ASSERT_EQ(symlink(a.c_str(), soft.c_str()), 0);
+
+  EXPECT_TRUE(IsSameFile(a.c_str(), a.c_str()));
+  EXPECT_TRUE(IsSameFile(a.c_str(), hard.c_str()));
+  EXPECT_TRUE(IsSameFile(soft.c_str(), a.c_str()));
+  EXPECT_FALSE(IsSameFile(a.c_str(), upper.c_str()));  // two files on this system
+  std::string missing = dir_ + "/new.csv";
+  EXPECT_TRUE(IsSameFile(missing.c_str(), missing.c_str()));
+  EXPECT_FALSE(IsSameFile(missing.c_str(), (dir_ + "/NEW.csv").c_str()));
+  EXPECT_FALSE(IsSameFile(missing.c_str(), a.c_str()));
+}
+
+}  // namespace
