@@ -15,25 +15,6 @@ char* DuplicateString(const char* text) {
   return copy;
 }
 
-void CopyUnquoted(const char* source, char* destination, size_t size) {
-  if (!source || !*source) {
-    destination[0] = '\0';
-    return;
-  }
-  destination[0] = '\0';
-  size_t count = 0;
-  const char* read = source;
-  for (;;) {
-    // A quote is dropped and makes the byte after it plain data.
-    if (*read == '"') ++read;
-    if (count + 1 >= size) return;
-    if (!*read) return;
-    destination[count++] = *read++;
-    destination[count] = '\0';
-    if (!*read) return;
-  }
-}
-
 void TrimBlanks(char* text) {
   auto isBlank = [](char c) {
     unsigned char byte = static_cast<unsigned char>(c);

@@ -7,11 +7,6 @@
 // A heap copy of the text (never null). Ends the run with 1001 when no memory.
 [[nodiscard]] char* DuplicateString(const char* text);
 
-// Copies source into destination with every double quote dropped and the byte
-// after it taken as data ("" gives one quote). Holds at most size - 1 bytes and
-// is always terminated. A null or empty source gives the empty text.
-void CopyUnquoted(const char* source, char* destination, size_t size);
-
 // Removes blanks (bytes 0x01 to 0x20) at both ends of the text, in place.
 void TrimBlanks(char* text);
 

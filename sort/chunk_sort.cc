@@ -33,7 +33,6 @@ constexpr char kRunFilePrefix[] = "sot";
 }  // namespace
 
 CsvRecord** RecordBuffer() { return recordBuffer; }
-uint32_t BufferCount() { return bufferCount; }
 void SetBufferCount(uint32_t count) { bufferCount = count; }
 
 void LoadChunk(CsvFile* input, const CsvSortOption& options) {

@@ -7,6 +7,8 @@
 #include "csv/csv_file.h"
 #include "driver/options.h"
 
+// A chunk holds at most 65,536 records: so many are sorted in memory at a
+// time, and ranks and record indices of a chunk fit in 16 bits.
 inline constexpr int kChunkRecords = 65536;
 inline constexpr int kMaxRunFiles = kMaxMergeFiles;  // 19: a 20th run file is refused
 
@@ -26,7 +28,7 @@ void SortChunk(const CsvSortOption& options, int32_t lo, int32_t hi);
 // written, and adds the file's name to fileNames.
 void WriteRunFile(CsvSortOption& options);
 
-// The record buffer and the number of slots in use.
+// The record buffer, and setting the number of slots in use (a chunk made
+// without LoadChunk).
 [[nodiscard]] CsvRecord** RecordBuffer();
-[[nodiscard]] uint32_t BufferCount();
 void SetBufferCount(uint32_t count);

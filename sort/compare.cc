@@ -15,14 +15,10 @@
 
 namespace {
 
-// Bytes of a field that take part in a comparison: the unquoted text holds at
-// most 2048 of them.
-constexpr int kComparedBytes = 2048;
 // Characters of a number text: signs, digits and full stops.
 constexpr int kNumberCharacters = 12;
 
 const char* missingKeyWarning = nullptr;
-uint64_t keyComparisons = 0;
 
 // Walks the unquoted form of a stored field text byte by byte, as the unquoted
 // copy of at most `limit` bytes would hold it.
@@ -52,8 +48,8 @@ int CompareText(const KeyValue& a, const KeyValue& b) {
     if (result != 0) return result < 0 ? -1 : 1;
     return a.length < b.length ? -1 : (a.length > b.length ? 1 : 0);
   }
-  UnquotedReader x(a.text, kComparedBytes);
-  UnquotedReader y(b.text, kComparedBytes);
+  UnquotedReader x(a.text, kMaxRecordLength);
+  UnquotedReader y(b.text, kMaxRecordLength);
   for (;;) {
     int p = x.Next();
     int q = y.Next();
@@ -65,8 +61,8 @@ int CompareText(const KeyValue& a, const KeyValue& b) {
 // ASCII letters folded to lower case: the difference of the first pair of
 // folded bytes that differ, or 0.
 int CompareTextIgnoringCase(const KeyValue& a, const KeyValue& b) {
-  UnquotedReader x(a.text, kComparedBytes);
-  UnquotedReader y(b.text, kComparedBytes);
+  UnquotedReader x(a.text, kMaxRecordLength);
+  UnquotedReader y(b.text, kMaxRecordLength);
   for (;;) {
     int p = FoldCase(x.Next());
     int q = FoldCase(y.Next());
@@ -98,7 +94,7 @@ bool TakeNumberCharacters(const char* text, char* number, int& length) {
   const unsigned char* const first = reinterpret_cast<const unsigned char*>(text);
   const unsigned char* next = first;
   while (*next == ' ') ++next;
-  for (; next - first < kComparedBytes; ++next) {
+  for (; next - first < kMaxRecordLength; ++next) {
     const NumberByte kind = kNumberBytes[*next];
     if (kind == kTaken) {
       if (length == kNumberCharacters) return false;
@@ -108,7 +104,7 @@ bool TakeNumberCharacters(const char* text, char* number, int& length) {
       break;
     }
   }
-  UnquotedReader reader(text, kComparedBytes);
+  UnquotedReader reader(text, kMaxRecordLength);
   length = 0;
   int byte = reader.Next();
   while (byte == ' ') byte = reader.Next();
@@ -187,10 +183,7 @@ KeyValue KeyValueOf(const CsvRecord* record, const CsvSortKey& key) {
   return value;
 }
 
-uint64_t KeyComparisonCount() { return keyComparisons; }
-
 int CompareKeyValues(const KeyValue& first, const KeyValue& second, const CsvSortKey& key) {
-  ++keyComparisons;
   int result = 0;
   switch (key.keyType) {
     case kKeyText:
@@ -252,9 +245,9 @@ uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key) {
     return HashBytes(reinterpret_cast<const unsigned char*>(value.text), value.length);
   }
   // The unquoted bytes, folded for an I key, as the comparison reads them.
-  unsigned char bytes[kComparedBytes];
+  unsigned char bytes[kMaxRecordLength];
   size_t length = 0;
-  UnquotedReader reader(value.text, kComparedBytes);
+  UnquotedReader reader(value.text, kMaxRecordLength);
   for (int byte = reader.Next(); byte != 0; byte = reader.Next()) {
     bytes[length++] = static_cast<unsigned char>(key.keyType == kKeyTextIgnoreCase ? FoldCase(byte) : byte);
   }
@@ -262,8 +255,7 @@ uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key) {
 }
 
 int CompareRecordValues(const KeyValue* first, const KeyValue* second,
-                        const CsvSortOption& options) {
-  const int keyCount = CountSortKeys(options);
+                        const CsvSortOption& options, int keyCount) {
   for (int k = 0; k < keyCount; ++k) {
     if (!first[k].present || !second[k].present) {
       // A missing key field tells nothing about this pair.
@@ -285,7 +277,7 @@ int CompareRecords(const CsvRecord* first, const CsvRecord* second,
     a[k] = KeyValueOf(first, *options.sortKeys[k]);
     b[k] = KeyValueOf(second, *options.sortKeys[k]);
   }
-  return CompareRecordValues(a, b, options);
+  return CompareRecordValues(a, b, options, keyCount);
 }
 
 double ParseNumberField(const char* text) {
@@ -318,22 +310,6 @@ void ReadDateGroups(const char* text, int (&values)[kDateGroups]) {
 }
 
 }  // namespace
-
-void NormalizeDateTime(const char* text, char* out) {
-  int values[kDateGroups] = {};
-  ReadDateGroups(text, values);
-  int position = 0;
-  auto put = [&](int value, int width) {
-    for (int w = width - 1; w >= 0; --w) {
-      out[position + w] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    }
-    position += width;
-  };
-  put(values[0], 4);
-  for (int g = 1; g < kDateGroups; ++g) put(values[g], 2);
-  out[position] = '\0';
-}
 
 uint64_t DateTimeValue(const char* text) {
   int values[kDateGroups] = {};

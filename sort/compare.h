@@ -34,27 +34,23 @@ struct KeyValue {
 [[nodiscard]] int CompareKeyValues(const KeyValue& first, const KeyValue& second,
                                    const CsvSortKey& key);
 
-// How many times CompareKeyValues has run in this process: the record
-// comparisons of a sort, for measurements.
-[[nodiscard]] uint64_t KeyComparisonCount();
-
 // A hash of a present value under one key: values that CompareKeyValues
 // finds equal hash alike.
 [[nodiscard]] uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key);
 
-// CompareRecords on values computed by KeyValueOf for every key in order.
+// CompareRecords on values computed by KeyValueOf for each of the run's
+// keyCount keys in order.
 [[nodiscard]] int CompareRecordValues(const KeyValue* first, const KeyValue* second,
-                                      const CsvSortOption& options);
+                                      const CsvSortOption& options, int keyCount);
 
 // The value of a field text for a number key: digits, signs and full stops
 // taken, "," "@" "\" skipped, anything else ends the scan. More than 12 taken
 // characters end the run with 2002 naming the text.
 [[nodiscard]] double ParseNumberField(const char* text);
 
-// The field text as 14 digits: year (4), month, day, hour, minute, second.
-// out holds at least 15 bytes.
-void NormalizeDateTime(const char* text, char* out);
-// The same 14 digits as one number: the order of the texts is its order.
+// The field text for a date-time key: the first six digit groups as year (4
+// digits), month, day, hour, minute and second (2 digits each), further digits
+// of a group dropped, read as the one 14-digit number that they spell.
 [[nodiscard]] uint64_t DateTimeValue(const char* text);
 
 // The missing-key warning: null until a compared record lacked a key field.

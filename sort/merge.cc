@@ -20,8 +20,9 @@ namespace {
 
 CsvRecord* headerRecord = nullptr;
 
-// The key values of each input's current record.
+// The key values of each input's current record, under the run's keyCount keys.
 KeyValue currentValues[kMaxMergeFiles][kMaxSortKeys];
+int keyCount = 0;
 
 // While every current record holds every key field and no over-long number,
 // comparing records is a total order, and the scan's choice (the smallest
@@ -40,7 +41,7 @@ int tree[2 * kLeaves];       // the winning input of each subtree, -1 for none
 int Winner(int left, int right, const CsvSortOption& options) {
   if (left < 0) return right;
   if (right < 0) return left;
-  return CompareRecordValues(currentValues[right], currentValues[left], options) <= 0 ? right : left;
+  return CompareRecordValues(currentValues[right], currentValues[left], options, keyCount) <= 0 ? right : left;
 }
 
 void ReplayFrom(int slot, int value, const CsvSortOption& options) {
@@ -57,7 +58,6 @@ void ReadNext(CsvFile* (&inputs)[kMaxMergeFiles], int slot, const CsvSortOption&
   CsvFile* input = inputs[slot];
   ReadRecord(input, options);
   if (input->record->fieldCount > 0) {
-    const int keyCount = CountSortKeys(options);
     for (int k = 0; k < keyCount; ++k) {
       const KeyValue& value = currentValues[slot][k] = KeyValueOf(input->record, *options.sortKeys[k]);
       if (!value.present || value.tooManyDigits) ordered = false;
@@ -73,10 +73,10 @@ void ReadNext(CsvFile* (&inputs)[kMaxMergeFiles], int slot, const CsvSortOption&
 
 }  // namespace
 
-CsvRecord* HeaderRecord() { return headerRecord; }
 void SetHeaderRecord(CsvRecord* record) { headerRecord = record; }
 
 void MergeCsvFiles(CsvSortOption& options) {
+  keyCount = CountSortKeys(options);
   LogMessage(msg::kMergeStarted);
   CsvFile* output = OpenCsvFile(options.outputPath, "wb");
 
@@ -109,7 +109,7 @@ void MergeCsvFiles(CsvSortOption& options) {
       // A later input wins a tie: "<= 0" moves the choice on.
       for (int i = 0; i < count; ++i) {
         if (!inputs[i]) continue;
-        if (best < 0 || CompareRecordValues(currentValues[i], currentValues[best], options) <= 0) {
+        if (best < 0 || CompareRecordValues(currentValues[i], currentValues[best], options, keyCount) <= 0) {
           best = i;
         }
       }

@@ -9,5 +9,4 @@
 void MergeCsvFiles(CsvSortOption& options);
 
 // The title record of a sort with /C: null unless one was read.
-[[nodiscard]] CsvRecord* HeaderRecord();
 void SetHeaderRecord(CsvRecord* record);

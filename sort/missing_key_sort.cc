@@ -38,9 +38,9 @@ constexpr int kPivotEntry = kSamplePositions / 2;  // 256
 
 // The chunk being sorted: each record's ranks key by key, which keys it holds,
 // and whether it lacks any.
-uint16_t keyRanks[kMaxRankedRecords * kMaxSortKeys];
-uint64_t presence[kMaxRankedRecords];
-uint8_t lacking[kMaxRankedRecords];
+uint16_t keyRanks[kChunkRecords * kMaxSortKeys];
+uint64_t presence[kChunkRecords];
+uint8_t lacking[kChunkRecords];
 size_t keyStride = 0;
 uint64_t comparisons = 0;
 
@@ -100,7 +100,7 @@ SampleRuns smallRuns[kSamplePositions];
 
 // clean[x] == stamp: slot x was compared with the pass's slot since either
 // last changed. A new stamp makes every slot unclean.
-uint32_t clean[kMaxRankedRecords];
+uint32_t clean[kChunkRecords];
 uint32_t stamp = 0;
 
 void NextStamp() {
@@ -194,7 +194,7 @@ uint64_t SortItemsLackingKeys(uint64_t* items, CsvRecord* const* records, int32_
   const int keyCount = CountSortKeys(options);
   keyStride = static_cast<size_t>(keyCount);
   RankKeyFields(records, count, options, keyRanks, presence);
-  const uint64_t every = keyCount == 64 ? ~uint64_t{0} : (uint64_t{1} << keyCount) - 1;
+  const uint64_t every = keyCount == kMaxSortKeys ? ~uint64_t{0} : (uint64_t{1} << keyCount) - 1;
   for (int32_t r = 0; r < count; ++r) lacking[r] = presence[r] != every;
   SortRangeLacking(items, 0, count - 1);
   return comparisons;

@@ -38,11 +38,12 @@
 #include <emmintrin.h>
 #endif
 
+#include "sort/chunk_sort.h"
+
 namespace {
 
 constexpr int kWords = (kSamplePositions + 63) / 64;  // bits for the entries 0..512
 constexpr int kPivotEntry = kSamplePositions / 2;     // 256
-constexpr int kMaxChunk = 65536;
 
 // The exchange sort of a range of fewer than 513 slots, where entries repeat.
 // Positions depend only on the size m of the range, so they are kept per m as
@@ -86,7 +87,7 @@ int32_t flatPassesUsed = 0;
 int32_t flatPartnersUsed = 0;
 
 // Per-rank marks used to tell whether a range holds a rank twice.
-uint32_t rankMark[kMaxChunk];
+uint32_t rankMark[kChunkRecords];
 uint32_t markGeneration = 0;
 
 // How many of a set of slots hold each rank, the ranks numbered densely from
@@ -222,8 +223,7 @@ uint64_t SelectFlatPivot(uint64_t* v, const FlatSample& flat, uint32_t lowest) {
   return v[flat.pivotSlot];
 }
 
-// The exchange sort over a range of m < 513 slots starting at v, whose
-// lowest rank is `lowest`.
+// The exchange sort over a range of m < 513 slots starting at v.
 uint64_t SelectSmallPivot(uint64_t* v, int32_t m) {
   const SmallSample& sample = SmallSampleOf(m);
   uint32_t ranks[kSamplePositions];

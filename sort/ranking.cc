@@ -13,17 +13,17 @@
 
 namespace {
 
-KeyValue values[kMaxRankedRecords];
-uint32_t valueOf[kMaxRankedRecords];         // the record's distinct value under the key
-uint32_t representative[kMaxRankedRecords + 1];  // a record holding each distinct value
-uint32_t valueRank[kMaxRankedRecords + 1];   // rank of each distinct value, 0: field missing
-uint32_t distinctOrder[kMaxRankedRecords + 1];
-uint32_t groupOf[kMaxRankedRecords];
-uint64_t pairs[kMaxRankedRecords];           // group, value rank and record, packed
+KeyValue values[kChunkRecords];
+uint32_t valueOf[kChunkRecords];         // the record's distinct value under the key
+uint32_t representative[kChunkRecords + 1];  // a record holding each distinct value
+uint32_t valueRank[kChunkRecords + 1];   // rank of each distinct value, 0: field missing
+uint32_t distinctOrder[kChunkRecords + 1];
+uint32_t groupOf[kChunkRecords];
+uint64_t pairs[kChunkRecords];           // group, value rank and record, packed
 
 // Open addressing over twice the largest chunk: slot + 1 of a representative,
 // 0 when empty.
-constexpr uint32_t kTableSize = 2 * kMaxRankedRecords;
+constexpr uint32_t kTableSize = 2 * kChunkRecords;
 uint32_t table[kTableSize];
 uint32_t tableHash[kTableSize];
 

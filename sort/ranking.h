@@ -8,8 +8,7 @@
 
 #include "csv/csv_file.h"
 #include "driver/options.h"
-
-inline constexpr int kMaxRankedRecords = 65536;
+#include "sort/chunk_sort.h"
 
 // Checks every record against every key, in input order: a record that lacks
 // a key field records the missing-key warning; a number key field with more

@@ -10,6 +10,7 @@
 #include "driver/messages.h"
 #include "driver/text.h"
 #include "fatal_capture.h"
+#include "key_oracles.h"
 #include "sort/compare.h"
 
 namespace {
@@ -67,10 +68,10 @@ int Sign(const std::string& a, const std::string& b, const char* key) {
   return (forward > 0) - (forward < 0);
 }
 
+// The date-time value as its 14 digits.
 std::string Normalized(const std::string& text) {
-  char out[2049];
-  std::memset(out, 'X', sizeof out);
-  NormalizeDateTime(text.c_str(), out);
+  char out[32];
+  std::snprintf(out, sizeof out, "%014llu", static_cast<unsigned long long>(DateTimeValue(text.c_str())));
   return out;
 }
 
@@ -118,7 +119,7 @@ TEST(ParseNumberField, TwelveTakenCharactersAtMost) {
                "[\"1234567890123\"] " + std::string(msg::kTooManyDigits + 5));
 }
 
-TEST(NormalizeDateTime, FirstSixDigitGroups) {
+TEST(DateTimeValue, FirstSixDigitGroups) {
   EXPECT_EQ(Normalized("2023/12/31 23:59:59"), "20231231235959");
   EXPECT_EQ(Normalized("2023/1/5 9:03"), "20230105090300");
   EXPECT_EQ(Normalized("2023-01-05 09:03:00"), "20230105090300");
