@@ -21,6 +21,7 @@
 #include "driver/messages.h"
 #include "driver/text.h"
 #include "fatal_capture.h"
+#include "test_support.h"
 #include "sort/chunk_sort.h"
 #include "sort/compare.h"
 #include "sort/ranking.h"
@@ -368,24 +369,11 @@ TEST(ChunkSort, FirstTooLongNumberInInputOrderEndsTheRun) {
 
 class RunFiles : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "chunksort.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    options_.workDirectory = directory_.data();
-  }
-  void TearDown() override {
-    SetBufferCount(0);
-    fs::remove_all(directory_);
-  }
-  static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
+  void SetUp() override { options_.workDirectory = directory_.data(); }
+  void TearDown() override { SetBufferCount(0); }
 
-  std::string directory_;
+  ScratchDirectory scratch_;
+  std::string directory_ = scratch_.path();
   CsvSortOption options_{};
 };
 
@@ -404,7 +392,7 @@ TEST_F(RunFiles, WritesTheBufferInSlotOrderAndNamesTheFile) {
   EXPECT_EQ(base.substr(0, 3), "sot");
   EXPECT_EQ(base.substr(7), ".tmp");
   EXPECT_EQ(base.substr(3, 4).find_first_not_of("0123456789ABCDEF"), std::string::npos) << base;
-  EXPECT_EQ(Contents(name), "b,\"x,y\"\r\n\r\na,%s%d\r\n");
+  EXPECT_EQ(FileContents(name), "b,\"x,y\"\r\n\r\na,%s%d\r\n");
   char written[512];
   std::snprintf(written, sizeof written, msg::kRunFileWritten, 3);
   EXPECT_NE(outcome.output.find(written), std::string::npos);

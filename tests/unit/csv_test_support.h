@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fatal_capture.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -24,27 +25,9 @@ using Records = std::vector<Fields>;
 // A scratch directory per test, removed afterwards.
 class CsvFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "csvtest.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
-  std::string PathOf(const std::string& name) const { return (std::filesystem::path(directory_) / name).string(); }
-
-  std::string MakeFile(const std::string& name, const std::string& bytes) const {
-    std::string path = PathOf(name);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
-  static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
+  std::string PathOf(const std::string& name) const { return scratch_.PathOf(name); }
+  std::string MakeFile(const std::string& name, const std::string& bytes) const { return scratch_.Write(name, bytes); }
+  static std::string Contents(const std::string& path) { return FileContents(path); }
 
   static CsvSortOption Options(bool tab) {
     CsvSortOption options{};
@@ -77,6 +60,6 @@ class CsvFileTest : public testing::Test {
     return ReadAll(MakeFile("in.csv", bytes), tab, runFile, lines);
   }
 
-  std::string directory_;
+  ScratchDirectory scratch_;
 };
 

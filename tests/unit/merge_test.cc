@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,80 +15,40 @@
 #include "fatal_capture.h"
 #include "platform/files.h"
 #include "sort/merge.h"
+#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Format(const char* format, const std::string& text) {
-  char buffer[512];
-  std::snprintf(buffer, sizeof buffer, format, text.c_str());
-  return buffer;
-}
-
-std::string Format(const char* format, const std::string& text, int number) {
-  char buffer[512];
-  std::snprintf(buffer, sizeof buffer, format, text.c_str(), number);
-  return buffer;
-}
-
-std::string Format(const char* format, int number) {
-  char buffer[512];
-  std::snprintf(buffer, sizeof buffer, format, number);
-  return buffer;
-}
-
-// The messages of the captured log lines, without their timestamps.
-std::vector<std::string> Messages(const std::string& output) {
-  std::vector<std::string> messages;
-  size_t start = 0;
-  while (start < output.size()) {
-    size_t end = output.find('\n', start);
-    if (end == std::string::npos) end = output.size();
-    std::string line = output.substr(start, end - start);
-    size_t blank = line.find(' ');
-    blank = blank == std::string::npos ? blank : line.find(' ', blank + 1);
-    messages.push_back(blank == std::string::npos ? line : line.substr(blank + 1));
-    start = end + 1;
-  }
-  return messages;
-}
-
 class SortMerge : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tarnsek-merge-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     options_.outputPath = DuplicateString((dir_ + "/out.csv").c_str());
     options_.sortKeys[0] = &key_;
   }
   void TearDown() override {
     SetHeaderRecord(nullptr);
-    fs::remove_all(dir_);
   }
 
   // Adds an input file with the bytes; returns its path.
   std::string AddInput(const std::string& name, const std::string& bytes) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::string path = scratch_.Write(name, bytes);
     options_.fileNames[options_.fileCount++] = DuplicateString(path.c_str());
     return path;
   }
 
-  std::string Output() const {
-    std::ifstream in(options_.outputPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Output() const { return FileContents(options_.outputPath); }
 
   // Runs the merge and returns its log messages.
   std::vector<std::string> Merge() {
     testing::internal::CaptureStdout();
     MergeCsvFiles(options_);
-    return Messages(testing::internal::GetCapturedStdout());
+    return LogMessages(testing::internal::GetCapturedStdout());
   }
 
-  std::string dir_;
+  ScratchDirectory scratch_;
+  const std::string dir_ = scratch_.path();
   CsvSortKey key_{kKeyText, 0, 1};
   CsvSortOption options_{};
 };
@@ -116,17 +75,17 @@ TEST_F(SortMerge, WritesHeaderFirstThenDeletesRunFilesInListOrder) {
   std::string out = options_.outputPath;
   std::vector<std::string> expected = {
       msg::kMergeStarted,
-      Format(msg::kFileOpened, out),
-      Format(msg::kFileOpened, first),
-      Format(msg::kFileOpened, second),
-      Format(msg::kInputRead, second, 2),  // c is written before d
-      Format(msg::kFileClosed, second),
-      Format(msg::kInputRead, first, 2),
-      Format(msg::kFileClosed, first),
-      Format(msg::kMergeWritten, 5),  // the header counts
-      Format(msg::kFileClosed, out),
-      Format(msg::kFileDeleted, first),
-      Format(msg::kFileDeleted, second),
+      Message(msg::kFileOpened, out.c_str()),
+      Message(msg::kFileOpened, first.c_str()),
+      Message(msg::kFileOpened, second.c_str()),
+      Message(msg::kInputRead, second.c_str(), 2),  // c is written before d
+      Message(msg::kFileClosed, second.c_str()),
+      Message(msg::kInputRead, first.c_str(), 2),
+      Message(msg::kFileClosed, first.c_str()),
+      Message(msg::kMergeWritten, 5),  // the header counts
+      Message(msg::kFileClosed, out.c_str()),
+      Message(msg::kFileDeleted, first.c_str()),
+      Message(msg::kFileDeleted, second.c_str()),
       msg::kMergeFinished,
   };
   EXPECT_EQ(log, expected);
@@ -141,7 +100,7 @@ TEST_F(SortMerge, HeaderWithoutFieldWritesAndCountsNothing) {
   std::vector<std::string> log = Merge();
   EXPECT_EQ(Output(), "x\r\n");
   ASSERT_GE(log.size(), 4u);
-  EXPECT_EQ(log[log.size() - 4], Format(msg::kMergeWritten, 1));
+  EXPECT_EQ(log[log.size() - 4], Message(msg::kMergeWritten, 1));
 }
 
 TEST_F(SortMerge, HeaderIsWrittenOnlyWithCaption) {
@@ -161,9 +120,9 @@ TEST_F(SortMerge, NoInputsGiveAnEmptyOutput) {
   std::vector<std::string> log = Merge();
   EXPECT_EQ(Output(), "");
   std::string out = options_.outputPath;
-  EXPECT_EQ(log, (std::vector<std::string>{msg::kMergeStarted, Format(msg::kFileOpened, out),
-                                           Format(msg::kMergeWritten, 0),
-                                           Format(msg::kFileClosed, out), msg::kMergeFinished}));
+  EXPECT_EQ(log, (std::vector<std::string>{msg::kMergeStarted, Message(msg::kFileOpened, out.c_str()),
+                                           Message(msg::kMergeWritten, 0),
+                                           Message(msg::kFileClosed, out.c_str()), msg::kMergeFinished}));
 }
 
 TEST_F(SortMerge, RunFileLineEndsDoNotCountTowardsTheRecordLimit) {
@@ -176,7 +135,7 @@ TEST_F(SortMerge, RunFileLineEndsDoNotCountTowardsTheRecordLimit) {
 
 TEST_F(SortMerge, MergeFilesKeepTheRecordLimit) {
   AddInput("in.csv", std::string(2048, 'r') + "\r\n");
-  EXPECT_FATAL(MergeCsvFiles(options_), exit_code::kLimit, Format(msg::kRecordTooLong, 1));
+  EXPECT_FATAL(MergeCsvFiles(options_), exit_code::kLimit, Message(msg::kRecordTooLong, 1));
 }
 
 TEST_F(SortMerge, FileThatCannotBeDeletedEndsTheRunAfterACompleteOutput) {
@@ -192,10 +151,10 @@ TEST_F(SortMerge, FileThatCannotBeDeletedEndsTheRunAfterACompleteOutput) {
 
   EXPECT_TRUE(outcome.ended);
   EXPECT_EQ(outcome.exitCode, exit_code::kTempFile);
-  EXPECT_EQ(outcome.lastMessage, Format(msg::kDeleteFailed, second));
-  std::vector<std::string> log = Messages(outcome.output);
+  EXPECT_EQ(outcome.lastMessage, Message(msg::kDeleteFailed, second.c_str()));
+  std::vector<std::string> log = LogMessages(outcome.output);
   ASSERT_GE(log.size(), 2u);
-  EXPECT_EQ(log[log.size() - 2], Format(msg::kFileDeleted, first));
+  EXPECT_EQ(log[log.size() - 2], Message(msg::kFileDeleted, first.c_str()));
   EXPECT_EQ(Output(), "a\r\nb\r\nc\r\n");
   EXPECT_FALSE(fs::exists(first));
   EXPECT_TRUE(fs::exists(second));
