@@ -1,4 +1,5 @@
 """The command line: usage text, switch counts and their order of checks."""
+import os
 import re
 import unittest
 
@@ -24,6 +25,10 @@ USAGE = (
 )
 
 BANNER = re.compile(rb"^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d TARNSEK Version \d+\.\d+\.\d+\.\d+ \S.*\n")
+# The version and company the build was given, when the test runner names
+# them: the banner shows exactly these (on Windows from the version resource).
+FILE_VERSION = os.environ.get("TARNSEK_FILE_VERSION")
+COMPANY = os.environ.get("TARNSEK_COMPANY")
 
 NO_INPUT = "入力ファイル [/i] スイッチがありません."
 DUP_INPUT = "入力ファイル [/i] スイッチが重複しています."
@@ -42,6 +47,9 @@ class UsageTest(TarnsekTestCase):
         self.assertEqual(result.status, 0)
         banner = BANNER.match(result.stdout)
         self.assertIsNotNone(banner, result.stdout[:200])
+        if FILE_VERSION is not None:
+            self.assertEqual(result.stdout[20:banner.end()].rstrip(b"\r\n"),
+                             sj("TARNSEK Version %s %s" % (FILE_VERSION, COMPANY)))
         self.assertEqual(result.stdout[banner.end():], sj(USAGE).replace(b"\n", LINE_END))
 
     def test_no_arguments(self):
@@ -94,6 +102,7 @@ class SwitchCountTest(TarnsekTestCase):
                 result = self.run_tool(*(args or ("word",)))
                 self.assertFails(result, 3001, message)
                 self.assertEqual(len(result.texts), 2)  # banner, message
+                self.assertTrue(result.texts[0].startswith("TARNSEK Version "), result.texts[0])
 
     def test_plain_words_and_unknown_switches_are_ignored(self):
         result = self.run_tool("/I", "a", "-x", "-in", "--i", "word", "/O", "o")

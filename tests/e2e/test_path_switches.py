@@ -3,10 +3,11 @@ system, canonical forms, and the same-file checks that rest on them.
 
 Accepted command lines go on to run the whole sort or merge."""
 import os
+import re
 import unittest
 
 import tarnsek
-from tarnsek import ENAMETOOLONG, TarnsekTestCase, disk_name, native, sj, tool_path
+from tarnsek import ENAMETOOLONG, RUN_FILE_NAME, TarnsekTestCase, disk_name, native, sj, tool_path
 
 IN_NO_VALUE = "入力ファイル [/i] にファイルの指定がありません."
 IN_NOT_FOUND = "入力ファイル [/i] [%s] は見つかりません."
@@ -163,8 +164,12 @@ class OutputTest(PathCase):
         refused(self.run_tool("/M", "ヂ.csv|ア.csv", "/O", "ア.csv", "/K", "1"), OUTPUT_IS_MERGE_FILE)
         refused(self.merge("ア.csv|ヂ.csv|./ア.csv"), MERGE_DUPLICATE, self.real("ア.csv"))
 
-    @unittest.skipIf(tarnsek.WINDOWS, "file names ignore letter case on Windows (smoke.sh checks that)")
-    def test_another_letter_case_is_another_file_here(self):
+    def test_another_letter_case(self):
+        # The same file on Windows, whose file names ignore letter case.
+        if tarnsek.WINDOWS:
+            self.assertFails(self.sort("/O", "IN.CSV"), 3001, INPUT_IS_OUTPUT)
+            self.assertEqual(self.read("in.csv"), b"b\r\na\r\n")
+            return
         self.write("IN.csv", b"old\r\n")
         result = self.sort("/O", "IN.csv")
         self.assertSucceeds(result)
@@ -191,6 +196,10 @@ class WorkDirectoryTest(PathCase):
         result = self.sort("/O", "out.csv", "/W", "./runs/")
         self.assertSucceeds(result)
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
+        # Its run file was made there.
+        opened_run = re.escape("[" + self.real("runs") + tool_path.sep) + RUN_FILE_NAME + \
+            re.escape("] ファイルをオープンしました.")
+        self.assertTrue(any(re.fullmatch(opened_run, text) for text in result.texts), result.texts)
         self.assertEqual(os.listdir(self.path("runs")), [])
 
 
@@ -268,8 +277,11 @@ class MergeFilesTest(PathCase):
         result = self.merge("b.csv|a.csv|a.csv|b2.csv")
         self.assertFails(result, 3001, MERGE_DUPLICATE % self.real("b.csv"))
 
-    @unittest.skipIf(tarnsek.WINDOWS, "file names ignore letter case on Windows (smoke.sh checks that)")
-    def test_another_letter_case_is_another_file_here(self):
+    def test_another_letter_case(self):
+        # The same file on Windows, whose file names ignore letter case.
+        if tarnsek.WINDOWS:
+            self.assertFails(self.merge("a.csv|A.CSV|b.csv"), 3001, MERGE_DUPLICATE % self.real("a.csv"))
+            return
         self.write("A.csv", b"d\r\n")
         result = self.merge("a.csv|A.csv|b.csv")
         self.assertSucceeds(result)

@@ -1,5 +1,5 @@
 // Checks of the Windows platform layer against the contract of its headers,
-// run under wine by smoke.sh in a scratch directory. Prints one line per
+// run under wine by platform_check.cmake in a scratch directory. Prints one line per
 // failed check and ends with the number of failures.
 #include <windows.h>
 
@@ -91,7 +91,7 @@ void CheckCanonicalPaths() {
   CHECK(Canonical(std::string(1000, 'n').c_str(), &error).empty());
   CHECK(error == ENAMETOOLONG);
 
-  // Too long only once the short names are made long: smoke.sh makes a
+  // Too long only once the short names are made long: platform_check.cmake makes a
   // directory of 150 letters "d" holding a file of 100 letters "f".
   std::string longDir(150, 'd');
   char shortDir[MAX_PATH] = {};
