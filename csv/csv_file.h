@@ -1,7 +1,7 @@
-// Files of records: opening and closing, reading one record at a time and
-// writing one record as one CR LF line. Field texts are kept byte for byte as
-// read (a quoted field keeps its quotes), so a line read and written again
-// gives back the same bytes.
+// Files of records: opening and closing, the records themselves, and writing
+// one record as one CR LF line (csv/record_reader.cc reads them). Field texts
+// are kept byte for byte as read (a quoted field keeps its quotes), so a line
+// read and written again gives back the same bytes.
 #pragma once
 
 #include <cstdint>
@@ -9,15 +9,29 @@
 #include "driver/options.h"
 #include "platform/files.h"
 
-inline constexpr int kMaxFields = 64;          // fields in one record
-inline constexpr int kMaxRecordLength = 2048;  // bytes read for one record, CR LF included
+// The format's limit: a record is a line of at most 2048 bytes, CR LF
+// included. No field can hold more than its record, so the reader's field
+// text and the bytes a comparison looks at are bounded by it as well.
+inline constexpr int kMaxRecordLength = 2048;
+inline constexpr int kMaxFields = 64;  // fields in one record
 
+// One record. Every record is made by MakeRecord (ReadRecord's records too),
+// as one block: the record, then its field texts one after the other, each
+// with its zero byte, so the texts begin at fields[0].
 struct CsvRecord {
-  int32_t fieldCount;         // 0 to 64
+  int32_t fieldCount;   // 0 to 64
+  uint32_t textLength;  // bytes of the texts, every zero byte included
   // Slots below fieldCount hold the texts; the rest are null, except in a
-  // record read into the record arena, which has no slots beyond its fields.
+  // record made in the record arena, which has no slots beyond its fields.
   char* fields[kMaxFields];
 };
+
+// Bytes a file reads or writes through at once; a read buffer holds
+// kScanSlack bytes more than it ever fills, so that the reader may look at 16
+// bytes at a time near the end of what was read.
+inline constexpr int32_t kFileBufferSize = 256 * 1024;
+inline constexpr int kScanSlack = 16;
+static_assert(kMaxRecordLength + 2 < kFileBufferSize, "a record is written into the buffer at once");
 
 struct CsvFile {
   int32_t openError;  // 0 in every live CsvFile
@@ -25,7 +39,6 @@ struct CsvFile {
   char* path;         // owned copy of the path given to OpenCsvFile
   CsvRecord* record;  // current record: set by ReadRecord, or by the caller before WriteRecord
   int32_t lineCount;  // records read (or written) so far
-  int32_t byteCount;  // bytes delivered by the stream so far
   // The sort's own run files: a record's closing CR LF does not count towards
   // the record-length limit when they are read back.
   bool isRunFile;
@@ -46,16 +59,22 @@ struct CsvFile {
 [[nodiscard]] CsvFile* AdoptCsvFile(const char* path, FileHandle handle);
 void CloseCsvFile(CsvFile* file);
 
-// One byte, counted against the record-length limit, or -1 at the end.
-int ReadChar(CsvFile* file);
-
-// Reads one record into a new CsvRecord that becomes file->record.
+// Reads one record into a new CsvRecord that becomes file->record: the
+// record syntax of both formats and the limits (csv/record_reader.cc).
 void ReadRecord(CsvFile* file, const CsvSortOption& options);
+
+// A new record of fieldCount (0 to 64) field texts: texts holds them one after
+// the other, each ended by its zero byte, textLength bytes in all (at most
+// kMaxRecordLength + 1, what a record read can hold), and field i begins at
+// texts + starts[i]. Made in the record arena while one is open. Never returns
+// on failure (1001).
+[[nodiscard]] CsvRecord* MakeRecord(const char* texts, uint32_t textLength, const int32_t* starts,
+                                    int32_t fieldCount);
 // Writes file->record as one line; nothing for a record without fields.
 void WriteRecord(CsvFile* file, const CsvSortOption& options);
 void ReleaseRecord(CsvRecord* record);
 
-// Records read between BeginRecordArena and EndRecordArena (a chunk of the
+// Records made between BeginRecordArena and EndRecordArena (a chunk of the
 // sort) are carved one after the other from large blocks instead of being
 // allocated one by one; releasing one of them is free, and the next
 // BeginRecordArena takes the blocks back for new records, so every record of

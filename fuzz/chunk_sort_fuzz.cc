@@ -34,11 +34,6 @@ struct TableCompare {
   }
 };
 
-void ReleaseTestRecord(CsvRecord* record) {
-  for (int i = 0; i < record->fieldCount; ++i) std::free(record->fields[i]);
-  std::free(record);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -63,16 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (at < size && records.size() < kMaxRecords) {
     size_t end = at;
     while (end < size && data[end] != '\n') ++end;
-    auto* record = static_cast<CsvRecord*>(std::calloc(1, sizeof(CsvRecord)));
-    size_t fieldStart = at;
-    for (size_t p = at; p <= end && record->fieldCount < kMaxFields; ++p) {
-      if (p == end || data[p] == ',') {
-        std::string text(reinterpret_cast<const char*>(data + fieldStart), p - fieldStart);
-        record->fields[record->fieldCount++] = strdup(text.c_str());
-        fieldStart = p + 1;
+    // The fields as the record constructor takes them: each text followed
+    // by a zero byte in place of its comma or line end.
+    std::string texts(reinterpret_cast<const char*>(data + at), end - at);
+    texts += '\0';
+    int32_t starts[kMaxFields] = {0};
+    int32_t fieldCount = 1;
+    for (size_t p = 0; p + 1 < texts.size(); ++p) {
+      if (texts[p] != ',') continue;
+      texts[p] = '\0';
+      if (fieldCount == kMaxFields) {
+        texts.resize(p + 1);
+        break;
       }
+      starts[fieldCount++] = static_cast<int32_t>(p + 1);
     }
-    records.push_back(record);
+    records.push_back(MakeRecord(texts.data(), static_cast<uint32_t>(texts.size()), starts, fieldCount));
     at = end + 1;
   }
   const size_t n = records.size();
@@ -134,6 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reference.SortChunk(0, static_cast<int32_t>(n) - 1);
     for (size_t k = 0; k < n; ++k) FUZZ_CHECK(static_cast<size_t>(literal[k]->index) == fastOrder[k]);
   }
-  for (CsvRecord* record : records) ReleaseTestRecord(record);
+  for (CsvRecord* record : records) ReleaseRecord(record);
   return 0;
 }

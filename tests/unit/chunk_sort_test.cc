@@ -188,13 +188,6 @@ TEST(FastChunkSort, SelectPivotExchangesAsTheLiteralOne) {
 // ---------------------------------------------------------------------------
 // Records: ranks under the keys, the checks, and the sort of the buffer.
 
-CsvRecord* MakeRecord(const std::vector<std::string>& fields) {
-  CsvRecord* record = static_cast<CsvRecord*>(std::calloc(1, sizeof(CsvRecord)));
-  record->fieldCount = static_cast<int32_t>(fields.size());
-  for (size_t i = 0; i < fields.size(); ++i) record->fields[i] = DuplicateString(fields[i].c_str());
-  return record;
-}
-
 struct Keys {
   std::vector<CsvSortKey> keys;
   CsvSortOption options{};
@@ -224,7 +217,7 @@ std::vector<CsvRecord*> RandomRecords(size_t n, std::mt19937& random, int spread
                                     kDates[random() % std::min<size_t>(spread, kDates.size())],
                                     kTexts[random() % kTexts.size()]};
     if (lackingOne != 0 && random() % lackingOne == 0) fields.resize(1 + random() % 3);
-    records.push_back(MakeRecord(fields));
+    records.push_back(NewRecord(fields));
   }
   return records;
 }
@@ -265,8 +258,8 @@ TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
 
 TEST(ChunkRanks, MissingFieldsStillGiveAConsistentOrder) {
   Keys keys({{kKeyNumber, 2, 1}, {kKeyText, 0, -1}});
-  std::vector<CsvRecord*> records{MakeRecord({"b", "x", "5"}), MakeRecord({"a"}), MakeRecord({"c", "y", "1"}),
-                                  MakeRecord({"a", "z"}), MakeRecord({"b"})};
+  std::vector<CsvRecord*> records{NewRecord({"b", "x", "5"}), NewRecord({"a"}), NewRecord({"c", "y", "1"}),
+                                  NewRecord({"a", "z"}), NewRecord({"b"})};
   std::vector<uint32_t> ranks(records.size());
   RankRecords(records.data(), 5, keys.options, ranks.data());
   // Missing third fields first (text descending among them), then 1, then 5.
@@ -326,9 +319,9 @@ TEST(ChunkSort, RecordsLackingKeysAreEachKeptOnce) {
   std::vector<CsvRecord*> records;
   for (int i = 0; i < 900; ++i) {
     if (random() % 3 == 0) {
-      records.push_back(MakeRecord({kTexts[random() % 4]}));
+      records.push_back(NewRecord({kTexts[random() % 4]}));
     } else {
-      records.push_back(MakeRecord({kTexts[random() % 4], kTexts[random() % 5]}));
+      records.push_back(NewRecord({kTexts[random() % 4], kTexts[random() % 5]}));
     }
   }
   std::copy(records.begin(), records.end(), RecordBuffer());
@@ -348,8 +341,8 @@ TEST(ChunkSort, FirstTooLongNumberInInputOrderEndsTheRun) {
   Keys keys({{kKeyNumber, 0, 1}, {kKeyNumber, 1, 1}});
   // Record 2 has the first long field in input order (its second key);
   // record 3's first key field is long too, but comes later.
-  std::vector<CsvRecord*> records{MakeRecord({"1", "2"}), MakeRecord({"3", "1234567890123"}),
-                                  MakeRecord({"\"9,999,999,999,999\"", "1"})};
+  std::vector<CsvRecord*> records{NewRecord({"1", "2"}), NewRecord({"3", "1234567890123"}),
+                                  NewRecord({"\"9,999,999,999,999\"", "1"})};
   std::copy(records.begin(), records.end(), RecordBuffer());
   SetBufferCount(3);
   char expected[512];
@@ -378,9 +371,9 @@ class RunFiles : public testing::Test {
 };
 
 TEST_F(RunFiles, WritesTheBufferInSlotOrderAndNamesTheFile) {
-  RecordBuffer()[0] = MakeRecord({"b", "\"x,y\""});
-  RecordBuffer()[1] = MakeRecord({""});
-  RecordBuffer()[2] = MakeRecord({"a", "%s%d"});
+  RecordBuffer()[0] = NewRecord({"b", "\"x,y\""});
+  RecordBuffer()[1] = NewRecord({""});
+  RecordBuffer()[2] = NewRecord({"a", "%s%d"});
   SetBufferCount(3);
   FatalOutcome outcome = RunExpectingFatal([&] { WriteRunFile(options_); });
   ASSERT_FALSE(outcome.ended) << outcome.output;

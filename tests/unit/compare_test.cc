@@ -15,15 +15,10 @@
 
 namespace {
 
-// A record made by hand: the texts live as long as the record.
+// A record of these field texts, released with the object.
 struct Record {
-  std::vector<std::string> texts;
-  CsvRecord record{};
-
-  Record(std::initializer_list<std::string> fields) : texts(fields) {
-    record.fieldCount = static_cast<int32_t>(texts.size());
-    for (size_t i = 0; i < texts.size(); ++i) record.fields[i] = texts[i].data();
-  }
+  OwnedRecord owned;
+  Record(std::initializer_list<std::string> fields) : owned(OwnRecord(fields)) {}
 };
 
 // Options holding the keys; the key records live with the options.
@@ -52,7 +47,7 @@ struct Keys {
 };
 
 int Compare(const Record& a, const Record& b, const Keys& keys) {
-  return CompareRecords(&a.record, &b.record, keys.options);
+  return CompareRecords(a.owned.get(), b.owned.get(), keys.options);
 }
 
 // The sign a one-field comparison gives under one key (checks both orders of

@@ -60,12 +60,8 @@ TEST_F(SortMerge, WritesHeaderFirstThenDeletesRunFilesInListOrder) {
   std::string second = AddInput("sot2.tmp", "a,3\r\nc,4\r\n");
   options_.deleteFiles = true;
   options_.hasCaption = true;
-  std::string titles[] = {"name", "\"no.\""};
-  CsvRecord header{};
-  header.fieldCount = 2;
-  header.fields[0] = titles[0].data();
-  header.fields[1] = titles[1].data();
-  SetHeaderRecord(&header);
+  OwnedRecord header = OwnRecord({"name", "\"no.\""});
+  SetHeaderRecord(header.get());
 
   std::vector<std::string> log = Merge();
 
@@ -95,8 +91,8 @@ TEST_F(SortMerge, HeaderWithoutFieldWritesAndCountsNothing) {
   AddInput("sot1.tmp", "x\r\n");
   options_.deleteFiles = true;
   options_.hasCaption = true;
-  CsvRecord empty{};
-  SetHeaderRecord(&empty);
+  OwnedRecord empty = OwnRecord({});
+  SetHeaderRecord(empty.get());
   std::vector<std::string> log = Merge();
   EXPECT_EQ(Output(), "x\r\n");
   ASSERT_GE(log.size(), 4u);
@@ -105,11 +101,8 @@ TEST_F(SortMerge, HeaderWithoutFieldWritesAndCountsNothing) {
 
 TEST_F(SortMerge, HeaderIsWrittenOnlyWithCaption) {
   AddInput("in.csv", "x\r\n");
-  std::string title = "title";
-  CsvRecord header{};
-  header.fieldCount = 1;
-  header.fields[0] = title.data();
-  SetHeaderRecord(&header);
+  OwnedRecord header = OwnRecord({"title"});
+  SetHeaderRecord(header.get());
   Merge();
   EXPECT_EQ(Output(), "x\r\n");
 }

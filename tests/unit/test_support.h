@@ -9,13 +9,17 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include "csv/csv_file.h"
 
 namespace test_support {
 
@@ -152,14 +156,38 @@ inline std::vector<std::string> LogMessages(const std::string& output) {
 }
 
 // ---------------------------------------------------------------------------
-// Records built from field texts, with the reader's own layout.
-// (Added by the owner of csv/ together with the record constructor.)
+// Records built from field texts by the record constructor, laid out as
+// ReadRecord lays out the records it reads (in the record arena while one is
+// open). A text holds no zero byte.
+
+inline CsvRecord* NewRecord(const std::vector<std::string>& fields) {
+  std::string texts;
+  std::vector<int32_t> starts;
+  for (const std::string& field : fields) {
+    starts.push_back(static_cast<int32_t>(texts.size()));
+    texts += field;
+    texts += '\0';
+  }
+  return MakeRecord(texts.data(), static_cast<uint32_t>(texts.size()), starts.data(),
+                    static_cast<int32_t>(fields.size()));
+}
+
+struct RecordReleaser {
+  void operator()(CsvRecord* record) const { ReleaseRecord(record); }
+};
+// A record released with ReleaseRecord when it goes out of scope.
+using OwnedRecord = std::unique_ptr<CsvRecord, RecordReleaser>;
+
+inline OwnedRecord OwnRecord(const std::vector<std::string>& fields) { return OwnedRecord(NewRecord(fields)); }
 
 }  // namespace test_support
 
 using test_support::FileContents;
 using test_support::LogMessages;
 using test_support::Message;
+using test_support::NewRecord;
+using test_support::OwnedRecord;
+using test_support::OwnRecord;
 using test_support::ScopedCurrentDirectory;
 using test_support::ScratchDirectory;
 using test_support::WriteFileContents;
