@@ -1,13 +1,10 @@
-// The path switches: what each handler stores, and a name too long to open.
+// The path switches: what each handler stores. Their refusals, messages and
+// exit codes are checked end to end in tests/e2e/test_path_switches.py.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "cmdline/path_switches.h"
-#include "driver/exit_codes.h"
-#include "driver/messages.h"
-#include "fatal_capture.h"
 #include "platform/paths.h"
 #include "test_support.h"
 
@@ -50,14 +47,6 @@ TEST_F(PathSwitchTest, HandlersStoreCanonicalForms) {
   // The empty output name is a new file; opening it fails later.
   SetOutputPath("", options);
   EXPECT_STREQ(options.outputPath, "");
-}
-
-TEST_F(PathSwitchTest, OutputNameTooLongEndsAsAFailedOpen) {
-  std::string name(300, 'o');
-  CsvSortOption options{};
-  EXPECT_FATAL(SetOutputPath(name.c_str(), options), exit_code::kOpen,
-               Message(msg::kOpenFailed, name.c_str(), ENAMETOOLONG));
-  EXPECT_EQ(options.outputPath, nullptr);
 }
 
 }  // namespace
