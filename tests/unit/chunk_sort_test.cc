@@ -345,14 +345,13 @@ TEST(ChunkSort, FirstTooLongNumberInInputOrderEndsTheRun) {
                                   NewRecord({"\"9,999,999,999,999\"", "1"})};
   std::copy(records.begin(), records.end(), RecordBuffer());
   SetBufferCount(3);
-  char expected[512];
-  std::snprintf(expected, sizeof expected, msg::kTooManyDigits, "1234567890123");
-  EXPECT_FATAL(SortChunk(keys.options, 0, 2), exit_code::kLimit, expected);
+  EXPECT_FATAL(SortChunk(keys.options, 0, 2), exit_code::kLimit,
+               Message(msg::kTooManyDigits, "1234567890123"));
   // A chunk of one record is checked too.
   RecordBuffer()[0] = records[2];
   SetBufferCount(1);
-  std::snprintf(expected, sizeof expected, msg::kTooManyDigits, "\"9,999,999,999,999\"");
-  EXPECT_FATAL(SortChunk(keys.options, 0, 0), exit_code::kLimit, expected);
+  EXPECT_FATAL(SortChunk(keys.options, 0, 0), exit_code::kLimit,
+               Message(msg::kTooManyDigits, "\"9,999,999,999,999\""));
   for (CsvRecord* record : records) ReleaseRecord(record);
   SetBufferCount(0);
 }
@@ -386,17 +385,13 @@ TEST_F(RunFiles, WritesTheBufferInSlotOrderAndNamesTheFile) {
   EXPECT_EQ(base.substr(7), ".tmp");
   EXPECT_EQ(base.substr(3, 4).find_first_not_of("0123456789ABCDEF"), std::string::npos) << base;
   EXPECT_EQ(FileContents(name), "b,\"x,y\"\r\n\r\na,%s%d\r\n");
-  char written[512];
-  std::snprintf(written, sizeof written, msg::kRunFileWritten, 3);
-  EXPECT_NE(outcome.output.find(written), std::string::npos);
+  EXPECT_NE(outcome.output.find(Message(msg::kRunFileWritten, 3)), std::string::npos);
 }
 
 TEST_F(RunFiles, TwentiethRunFileIsRefused) {
   options_.fileCount = 19;
   SetBufferCount(0);
-  char expected[512];
-  std::snprintf(expected, sizeof expected, msg::kTooManyRunFiles, 19);
-  EXPECT_FATAL(WriteRunFile(options_), exit_code::kLimit, expected);
+  EXPECT_FATAL(WriteRunFile(options_), exit_code::kLimit, Message(msg::kTooManyRunFiles, 19));
   EXPECT_TRUE(fs::is_empty(directory_));
 }
 
