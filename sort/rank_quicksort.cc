@@ -34,7 +34,9 @@
 #include <cstring>
 #include <iterator>
 
-#if defined(__SSE2__)
+// TARNSEK_SCALAR (the debug build) takes the scalar loop that a processor
+// without SSE2 would run, so that it is tested too.
+#if defined(__SSE2__) && !defined(TARNSEK_SCALAR)
 #include <emmintrin.h>
 #endif
 
@@ -292,7 +294,7 @@ int16_t SampleKey(uint32_t rank) { return static_cast<int16_t>(static_cast<uint1
 
 // The first k >= from whose key is below `current`, or kPaddedSample.
 int FirstKeyBelow(const int16_t* key, int from, int16_t current) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(TARNSEK_SCALAR)
   const __m128i bound = _mm_set1_epi16(current);
   int base = from & ~(kKeyLanes - 1);
   auto below = [&](int at) {

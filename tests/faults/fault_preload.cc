@@ -1,5 +1,5 @@
 // A preload library for tests: makes one chosen file-system call of the tool
-// fail with a chosen error number.
+// fail with a chosen error number, or cuts every read short.
 //
 //   FAULT_DIR=/abs/dir   only calls on files inside this directory count: open,
 //                        open64, openat, unlink, unlinkat and rename by their
@@ -13,8 +13,12 @@
 //                        these functions) fails; 0 or unset: none fails.
 //   FAULT_ERRNO=E        the error number, by name (EIO, ENOSPC, EACCES, EMFILE,
 //                        ...) or as a number; EIO when unset.
-//   FAULT_REPORT=path    at exit, "calls=<counted calls> injected=<name or ->"
-//                        is written there.
+//   FAULT_SHORT_READ=N   every counted read returns at most N bytes (N >= 1),
+//                        as a pipe or a slow device may: a reader that takes a
+//                        short read for the end, or expects whole records,
+//                        shows it.
+//   FAULT_REPORT=path    at exit, "calls=<counted calls> injected=<name or ->
+//                        shortened=<reads cut short>" is written there.
 //   FAULT_LINK=target    right after a counted open has made a new file
 //                        (O_EXCL), the file is moved aside to <path>.taken and
 //                        a symbolic link to target takes its name: what
@@ -39,14 +43,16 @@ namespace {
 
 constexpr int kTrackedDescriptors = 4096;
 
-char g_directory[4096];
-size_t g_directoryLength = 0;
-long g_failAt = 0;
-int g_errno = EIO;
-long g_calls = 0;
-const char* g_injected = nullptr;
-bool g_tracked[kTrackedDescriptors];
-bool g_ready = false;
+char faultDirectory[4096];
+size_t directoryLength = 0;
+long failAt = 0;
+int errorNumber = EIO;
+size_t shortRead = 0;  // 0: reads are not cut
+long calls = 0;
+long shortened = 0;
+const char* injected = nullptr;
+bool trackedDescriptors[kTrackedDescriptors];
+bool ready = false;
 
 template <typename F>
 F Real(const char* name) {
@@ -68,43 +74,47 @@ int ErrnoByName(const char* text) {
 }
 
 void Setup() {
-  if (g_ready) return;
-  g_ready = true;
+  if (ready) return;
+  ready = true;
   if (const char* directory = std::getenv("FAULT_DIR")) {
-    g_directoryLength = std::strlen(directory);
-    if (g_directoryLength >= sizeof g_directory - 1) g_directoryLength = 0;
-    std::memcpy(g_directory, directory, g_directoryLength);
+    directoryLength = std::strlen(directory);
+    if (directoryLength >= sizeof faultDirectory - 1) directoryLength = 0;
+    std::memcpy(faultDirectory, directory, directoryLength);
     // The directory itself with a trailing slash: "dir/x" counts, "dir2/x" not.
-    if (g_directoryLength > 0 && g_directory[g_directoryLength - 1] != '/') {
-      g_directory[g_directoryLength++] = '/';
+    if (directoryLength > 0 && faultDirectory[directoryLength - 1] != '/') {
+      faultDirectory[directoryLength++] = '/';
     }
-    g_directory[g_directoryLength] = '\0';
+    faultDirectory[directoryLength] = '\0';
   }
-  if (const char* call = std::getenv("FAULT_CALL")) g_failAt = std::atol(call);
-  if (const char* number = std::getenv("FAULT_ERRNO")) g_errno = ErrnoByName(number);
+  if (const char* call = std::getenv("FAULT_CALL")) failAt = std::atol(call);
+  if (const char* number = std::getenv("FAULT_ERRNO")) errorNumber = ErrnoByName(number);
+  if (const char* most = std::getenv("FAULT_SHORT_READ")) {
+    const long bytes = std::atol(most);
+    shortRead = bytes > 0 ? static_cast<size_t>(bytes) : 0;
+  }
 }
 
 bool Inside(const char* path) {
   Setup();
-  return g_directoryLength > 0 && path && std::strncmp(path, g_directory, g_directoryLength) == 0;
+  return directoryLength > 0 && path && std::strncmp(path, faultDirectory, directoryLength) == 0;
 }
 
 bool Tracked(int descriptor) {
   Setup();
-  return descriptor >= 0 && descriptor < kTrackedDescriptors && g_tracked[descriptor];
+  return descriptor >= 0 && descriptor < kTrackedDescriptors && trackedDescriptors[descriptor];
 }
 
 // Counts a call; true when it is the one that must fail (errno is then set).
 bool Fails(const char* function) {
-  ++g_calls;
-  if (g_failAt <= 0 || g_calls != g_failAt) return false;
-  g_injected = function;
-  errno = g_errno;
+  ++calls;
+  if (failAt <= 0 || calls != failAt) return false;
+  injected = function;
+  errno = errorNumber;
   return true;
 }
 
 void Track(int descriptor, bool tracked) {
-  if (descriptor >= 0 && descriptor < kTrackedDescriptors) g_tracked[descriptor] = tracked;
+  if (descriptor >= 0 && descriptor < kTrackedDescriptors) trackedDescriptors[descriptor] = tracked;
 }
 
 mode_t ModeArgument(int flags, va_list args) {
@@ -134,9 +144,9 @@ int OpenCounted(const char* function, int (*real)(const char*, int, ...), const 
 __attribute__((destructor)) void WriteReport() {
   const char* path = std::getenv("FAULT_REPORT");
   if (!path) return;
-  char text[128];
-  int length = std::snprintf(text, sizeof text, "calls=%ld injected=%s\n", g_calls,
-                             g_injected ? g_injected : "-");
+  char text[160];
+  int length = std::snprintf(text, sizeof text, "calls=%ld injected=%s shortened=%ld\n", calls,
+                             injected ? injected : "-", shortened);
   static auto realOpen = Real<int (*)(const char*, int, ...)>("open");
   static auto realWrite = Real<ssize_t (*)(int, const void*, size_t)>("write");
   static auto realClose = Real<int (*)(int)>("close");
@@ -193,7 +203,12 @@ int openat(int directory, const char* path, int flags, ...) {
 
 ssize_t read(int descriptor, void* buffer, size_t size) {
   static auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
-  if (Tracked(descriptor) && Fails("read")) return -1;
+  if (!Tracked(descriptor)) return real(descriptor, buffer, size);
+  if (Fails("read")) return -1;
+  if (shortRead > 0 && size > shortRead) {
+    ++shortened;
+    size = shortRead;
+  }
   return real(descriptor, buffer, size);
 }
 
