@@ -13,10 +13,9 @@ import re
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from tarnsek import STATUS, TarnsekTestCase, sj  # noqa: E402
+from preload import PreloadTestCase, preload_env
+from tarnsek import STATUS, sj
 
-PRELOAD = os.environ.get("FAULT_PRELOAD", "")
 ERRNOS = ["EIO", "ENOSPC", "EACCES", "EMFILE"]
 
 # The message that a failure of each class ends with; (%d) is the error number.
@@ -28,27 +27,17 @@ TEMP_NAME_FAILED = sj("テンポラリファイル名の取得に失敗しまし
 DELETE_FAILED = re.compile(re.escape(sj("] ファイルが削除できません.")) + b"$")
 
 
-class FaultSweep(TarnsekTestCase):
+class FaultSweep(PreloadTestCase):
 
     def setUp(self):
-        if not PRELOAD or not os.path.exists(PRELOAD):
-            self.skipTest("FAULT_PRELOAD names no library")
         super().setUp()
-        # Paths in the tool's messages and calls are canonical.
-        self.dir = os.path.realpath(self.dir)
         self.work = self.path("work")
         os.mkdir(self.work)
-        self.report = os.path.join(self.dir + ".report")
-        self.addCleanup(lambda: os.path.exists(self.report) and os.remove(self.report))
 
     def run_with_fault(self, args, call, error):
-        env = {"LD_PRELOAD": PRELOAD, "FAULT_DIR": self.dir, "FAULT_CALL": str(call),
-               "FAULT_ERRNO": error, "FAULT_REPORT": self.report,
-               # A sanitizer build's runtime need not come first.
-               "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") + ":verify_asan_link_order=0"}
+        env = preload_env(DIR=self.dir, CALL=call, ERRNO=error, REPORT=self.report)
         result = self.run_tool(*args, env=env, timeout=60)
-        with open(self.report) as f:
-            calls, injected = re.match(r"calls=(\d+) injected=(\S+)", f.read()).groups()
+        calls, injected = re.match(r"calls=(\d+) injected=(\S+)", self.report_text()).groups()
         return result, int(calls), injected
 
     def snapshot(self, names):
@@ -152,12 +141,9 @@ class FaultSweep(TarnsekTestCase):
         # (the first call on /dev fails): the run ends at once with 1002,
         # before any file is opened, so nothing can take descriptor 1.
         self.write("in.csv", b"2\r\n1\r\n")
-        env = {"LD_PRELOAD": PRELOAD, "FAULT_DIR": "/dev", "FAULT_CALL": "1", "FAULT_ERRNO": "EACCES",
-               "FAULT_REPORT": self.report,
-               "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") + ":verify_asan_link_order=0"}
+        env = preload_env(DIR="/dev", CALL=1, ERRNO="EACCES", REPORT=self.report)
         result = self.run_tool("/I", "in.csv", "/O", "out.csv", "/W", "work", "/K", "1", env=env, closed="1")
-        with open(self.report) as f:
-            self.assertRegex(f.read(), r"calls=\d+ injected=open")
+        self.assertRegex(self.report_text(), r"calls=\d+ injected=open")
         self.assertEqual(result.status, STATUS[1002])
         self.assertFalse(os.path.exists(self.path("out.csv")))
         self.assertEqual(os.listdir(self.work), [])
@@ -176,9 +162,7 @@ class FaultSweep(TarnsekTestCase):
                 before = self.snapshot(["victim.csv"])
                 if os.path.exists(self.path("absent.csv")):
                     os.remove(self.path("absent.csv"))
-                env = {"LD_PRELOAD": PRELOAD, "FAULT_DIR": self.dir, "FAULT_LINK": self.path(target),
-                       "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") +
-                       ":verify_asan_link_order=0"}
+                env = preload_env(DIR=self.dir, LINK=self.path(target))
                 result = self.run_tool("/I", "in.csv", "/O", "out.csv", "/W", "work", "/K", "1,N", env=env)
                 # Nothing was written or made through the link: the records
                 # went to the file the run made, now moved aside.

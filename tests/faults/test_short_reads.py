@@ -14,37 +14,22 @@ import os
 import random
 import re
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from tarnsek import TarnsekTestCase, sj  # noqa: E402
+from preload import PreloadTestCase, preload_env
+from tarnsek import sj
 
-PRELOAD = os.environ.get("FAULT_PRELOAD", "")
 UNIT_TESTS = os.environ.get("TARNSEK_UNIT_TESTS", "")
 
 
-class ShortReads(TarnsekTestCase):
-
-    def setUp(self):
-        if not PRELOAD or not os.path.exists(PRELOAD):
-            self.skipTest("FAULT_PRELOAD names no library")
-        super().setUp()
-        # Paths in the tool's calls are canonical.
-        self.dir = os.path.realpath(self.dir)
-        self.report = self.dir + ".report"
-        self.addCleanup(lambda: os.path.exists(self.report) and os.remove(self.report))
+class ShortReads(PreloadTestCase):
 
     def short_env(self, most):
-        return {"LD_PRELOAD": PRELOAD, "FAULT_DIR": self.dir, "FAULT_SHORT_READ": str(most),
-                "FAULT_REPORT": self.report,
-                # A sanitizer build's runtime need not come first.
-                "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "detect_leaks=0") + ":verify_asan_link_order=0"}
+        return preload_env(DIR=self.dir, SHORT_READ=most, REPORT=self.report)
 
     def shortened(self):
         """How many reads the last run had cut short."""
-        with open(self.report) as f:
-            return int(re.search(r"shortened=(\d+)", f.read()).group(1))
+        return int(re.search(r"shortened=(\d+)", self.report_text()).group(1))
 
     def test_record_reader_unit_tests(self):
         if not UNIT_TESTS or not os.path.exists(UNIT_TESTS):
