@@ -21,6 +21,16 @@ uint32_t ResolvePathReportingError(const char* path, char (&out)[kMaxPath], int&
   return GetPathAttributes(work);
 }
 
+// The canonical form of a file that must exist and be no folder (an input or
+// a merge file); otherwise the run ends with 3001 and the message that names
+// the value as given.
+void ResolveExistingFile(const char* value, char (&canonical)[kMaxPath], const char* notFound,
+                         const char* isDirectory) {
+  const uint32_t attributes = ResolvePath(value, canonical);
+  if (attributes == kInvalidFileAttributes) FatalError(exit_code::kCommandLine, notFound, value);
+  if (attributes & kAttributeDirectory) FatalError(exit_code::kCommandLine, isDirectory, value);
+}
+
 }  // namespace
 
 uint32_t ResolvePath(const char* path, char (&out)[kMaxPath]) {
@@ -31,13 +41,7 @@ uint32_t ResolvePath(const char* path, char (&out)[kMaxPath]) {
 void SetInputPath(const char* value, CsvSortOption& options) {
   if (!value) FatalError(exit_code::kCommandLine, msg::kInputNoValue);
   char canonical[kMaxPath];
-  uint32_t attributes = ResolvePath(value, canonical);
-  if (attributes == kInvalidFileAttributes) {
-    FatalError(exit_code::kCommandLine, msg::kInputNotFound, value);
-  }
-  if (attributes & kAttributeDirectory) {
-    FatalError(exit_code::kCommandLine, msg::kInputIsDirectory, value);
-  }
+  ResolveExistingFile(value, canonical, msg::kInputNotFound, msg::kInputIsDirectory);
   options.inputPath = DuplicateString(canonical);
 }
 
@@ -91,13 +95,7 @@ void SetMergeFiles(const char* value, CsvSortOption& options) {
     }
     TrimBlanks(name);
     char canonical[kMaxPath];
-    uint32_t attributes = ResolvePath(name, canonical);
-    if (attributes == kInvalidFileAttributes) {
-      FatalError(exit_code::kCommandLine, msg::kMergeNotFound, name);
-    }
-    if (attributes & kAttributeDirectory) {
-      FatalError(exit_code::kCommandLine, msg::kMergeIsDirectory, name);
-    }
+    ResolveExistingFile(name, canonical, msg::kMergeNotFound, msg::kMergeIsDirectory);
     options.fileNames[options.fileCount++] = DuplicateString(canonical);
   }
   std::free(names);

@@ -34,7 +34,7 @@ CsvSortKey* ParseKeyItem(char* item) {
   char* end = nullptr;
   double position = std::strtod(parts[0], &end);
   if (errno == ERANGE || *end != '\0' || std::isnan(position) || position < 1.0 ||
-      position > kMaxFieldPosition) {
+      position > kMaxFields) {
     RejectItem(asWritten);
   }
 

@@ -95,13 +95,11 @@ CommandSwitch* TakeSwitch(int* index, int argc, char** argv) {
 }
 
 void PrintUsage() {
-  for (int line = 0; line < static_cast<int>(std::size(msg::kUsage)); ++line) {
-    // Lines 7, 8 and 11 (from 1) carry a limit; the others print as they stand.
-    int value = line == 6 ? kMaxSortKeys : line == 7 ? kMaxFieldPosition : kMaxMergeFiles;
+  for (const msg::UsageLine& line : msg::kUsage) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-extra-args"
-    std::printf(msg::kUsage[line], value);
+    std::printf(line.text, line.limit);
 #pragma GCC diagnostic pop
   }
   std::fflush(stdout);

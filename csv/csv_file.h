@@ -13,7 +13,6 @@
 // included. No field can hold more than its record, so the reader's field
 // text and the bytes a comparison looks at are bounded by it as well.
 inline constexpr int kMaxRecordLength = 2048;
-inline constexpr int kMaxFields = 64;  // fields in one record
 
 // One record. Every record is made by MakeRecord (ReadRecord's records too),
 // as one block: the record, then its field texts one after the other, each

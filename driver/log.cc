@@ -14,8 +14,8 @@
 
 namespace {
 
-void (*g_closeAllFiles)() = nullptr;
-void (*g_fatalExitHook)(int) = nullptr;
+void (*closeAllFiles)() = nullptr;
+void (*fatalExitHook)(int) = nullptr;
 
 void WriteLogLine(const char* message) {
   std::time_t now = std::time(nullptr);
@@ -239,27 +239,33 @@ void FormatMessage(char (&buffer)[512], const char* format, va_list args) {
   message.Finish();
 }
 
-void LogMessage(const char* format, ...) {
+namespace {
+
+void WriteMessage(const char* format, va_list args) {
   char buffer[512];
+  FormatMessage(buffer, format, args);
+  WriteLogLine(buffer);
+}
+
+}  // namespace
+
+void LogMessage(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FormatMessage(buffer, format, args);
+  WriteMessage(format, args);
   va_end(args);
-  WriteLogLine(buffer);
 }
 
 void FatalError(int exitCode, const char* format, ...) {
-  char buffer[512];
   va_list args;
   va_start(args, format);
-  FormatMessage(buffer, format, args);
+  WriteMessage(format, args);
   va_end(args);
-  WriteLogLine(buffer);
-  if (g_closeAllFiles) g_closeAllFiles();
-  if (g_fatalExitHook) g_fatalExitHook(exitCode);
+  if (closeAllFiles) closeAllFiles();
+  if (fatalExitHook) fatalExitHook(exitCode);
   std::exit(exitCode);
 }
 
-void SetCloseAllFilesHandler(void (*handler)()) { g_closeAllFiles = handler; }
+void SetCloseAllFilesHandler(void (*handler)()) { closeAllFiles = handler; }
 
-void SetFatalExitHook(void (*hook)(int)) { g_fatalExitHook = hook; }
+void SetFatalExitHook(void (*hook)(int)) { fatalExitHook = hook; }

@@ -3,6 +3,8 @@
 // which is what the console and the callers' scripts see.
 #pragma once
 
+#include "driver/options.h"
+
 namespace msg {
 
 // 1001: allocation failures name what could not be made.
@@ -93,23 +95,28 @@ inline constexpr char kFileDeleted[] = "[%s] ファイルを削除しました."
 
 // The usage text: sixteen lines, printed without a timestamp. Lines 7, 8 and
 // 11 take the most keys, the highest field position and the most merge files.
-inline constexpr const char* kUsage[] = {
-    "TARNSEK [/I ファイルパス] [/O ファイルパス] [/W ディレクトリパス]\n",
-    "  [/K [フィールド位置],[フィールド型],[ソート順][:]...]\n",
-    "  [/M \"[ファイルパス][|]...\"] [/C] [/T]\n",
-    "/I\t\t\t入力ファイルパスを指定します。\n",
-    "/O\t\t\t出力ファイルパスを指定します。\n",
-    "/W\t\t\t省略できます。テンポラリファイル用のディレクトリを指定します。\n",
-    "/K\t\t\tソートキーを指定します(最大 %d)。\n",
-    "フィールド位置\t\tフィールドの位置(1-%d)を指定します。\n",
-    "フィールド型\t\tS 文字列, I 文字列(英字大小文字を区別しない), N 数値, D 日付時刻\n",
-    "ソート順\t\tA 昇順, D 降順\n",
-    "/M\t\t\tマージファイルパスを指定します(最大 %d)。\n",
-    "\t\t\t必ずダブルクォーテーションで括ります。\n",
-    "/C\t\t\tタイトル付きのデータをソートするときに指定します。\n",
-    "\t\t\tマージには指定できません。\n",
-    "/T\t\t\tタブ区切りオプションです。\n",
-    "\t\t\tタブをエスケープすることはできません。\n",
+// A line of the usage text and the limit that its %d shows (0: none).
+struct UsageLine {
+  const char* text;
+  int limit;
+};
+inline constexpr UsageLine kUsage[] = {
+    {"TARNSEK [/I ファイルパス] [/O ファイルパス] [/W ディレクトリパス]\n", 0},
+    {"  [/K [フィールド位置],[フィールド型],[ソート順][:]...]\n", 0},
+    {"  [/M \"[ファイルパス][|]...\"] [/C] [/T]\n", 0},
+    {"/I\t\t\t入力ファイルパスを指定します。\n", 0},
+    {"/O\t\t\t出力ファイルパスを指定します。\n", 0},
+    {"/W\t\t\t省略できます。テンポラリファイル用のディレクトリを指定します。\n", 0},
+    {"/K\t\t\tソートキーを指定します(最大 %d)。\n", kMaxSortKeys},
+    {"フィールド位置\t\tフィールドの位置(1-%d)を指定します。\n", kMaxFields},
+    {"フィールド型\t\tS 文字列, I 文字列(英字大小文字を区別しない), N 数値, D 日付時刻\n", 0},
+    {"ソート順\t\tA 昇順, D 降順\n", 0},
+    {"/M\t\t\tマージファイルパスを指定します(最大 %d)。\n", kMaxMergeFiles},
+    {"\t\t\t必ずダブルクォーテーションで括ります。\n", 0},
+    {"/C\t\t\tタイトル付きのデータをソートするときに指定します。\n", 0},
+    {"\t\t\tマージには指定できません。\n", 0},
+    {"/T\t\t\tタブ区切りオプションです。\n", 0},
+    {"\t\t\tタブをエスケープすることはできません。\n", 0},
 };
 
 }  // namespace msg

@@ -6,7 +6,7 @@
 
 inline constexpr int kMaxMergeFiles = 19;  // files one merge reads, run files included
 inline constexpr int kMaxSortKeys = 64;    // keys on one command line
-inline constexpr int kMaxFieldPosition = 64;
+inline constexpr int kMaxFields = 64;     // fields in one record: a key names field 1 to 64
 
 enum KeyType : uint32_t {
   kKeyText = 0,            // S: bytes as unsigned values
