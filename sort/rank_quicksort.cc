@@ -99,7 +99,8 @@ uint32_t markGeneration = 0;
 // less than the pass's slot does now, so the lowest over all its partners
 // tells when a pass is done. On inputs with many equal keys most passes end at
 // once this way: the pivot choices of ranges under 513 in a chunk keyed by a
-// city (about 218 records per value) took a third of the instructions.
+// city (about 218 records per value) took a third of the instructions
+// (callgrind over tarnsek_micro BM_SortChunkSomeTies).
 struct RankCounts {
   uint16_t count[kSamplePositions];
   uint64_t held[kWords];
@@ -319,7 +320,8 @@ int FirstKeyBelow(const int16_t* key, int from, int16_t current) {
 // its own in exchange. A pass is a running minimum over a contiguous array,
 // so the next smaller key is found 8 keys at a time. On samples with ties
 // this made the pivot choice of ranges of 513 or more about 10 times as fast
-// (0.6 s of a 1,245,184-record sort before).
+// (0.6 s of a 1,245,184-record sort before; tarnsek_micro
+// BM_SortChunkManyTies, bench/run.py row text).
 void ExchangeSortSample(uint64_t (&sampled)[kSamplePositions], uint32_t lowestRank) {
   alignas(16) int16_t key[kPaddedSample];
   uint16_t who[kPaddedSample];  // the entry whose item is now at k
