@@ -33,8 +33,7 @@ CsvSortKey* ParseKeyItem(char* item) {
   errno = 0;
   char* end = nullptr;
   double position = std::strtod(parts[0], &end);
-  if (errno == ERANGE || *end != '\0' || std::isnan(position) || position < 1.0 ||
-      position > kMaxFields) {
+  if (errno == ERANGE || *end != '\0' || std::isnan(position) || position < 1.0 || position > kMaxFields) {
     RejectItem(asWritten);
   }
 
@@ -82,8 +81,7 @@ void ParseSortKeys(CsvSortOption& options, const char* value) {
   for (int i = 0; i < itemCount; ++i) {
     for (int j = i + 1; j < itemCount; ++j) {
       if (options.sortKeys[i]->fieldIndex == options.sortKeys[j]->fieldIndex) {
-        FatalError(exit_code::kCommandLine, msg::kKeyFieldDuplicate,
-                   options.sortKeys[i]->fieldIndex + 1);
+        FatalError(exit_code::kCommandLine, msg::kKeyFieldDuplicate, options.sortKeys[i]->fieldIndex + 1);
       }
     }
   }

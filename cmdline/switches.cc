@@ -15,8 +15,8 @@
 namespace {
 
 bool TakesValue(SwitchType type) {
-  return type == kSwitchInput || type == kSwitchOutput || type == kSwitchWork ||
-         type == kSwitchKeys || type == kSwitchMerge;
+  return type == kSwitchInput || type == kSwitchOutput || type == kSwitchWork || type == kSwitchKeys ||
+         type == kSwitchMerge;
 }
 
 // The second pass: the first condition that holds ends the run.
@@ -43,13 +43,11 @@ void CheckSwitchCounts(const int (&count)[kSwitchTypeCount]) {
 }
 
 void CheckSameFiles(const CsvSortOption& options) {
-  if (options.inputPath && options.outputPath &&
-      IsSameFile(options.inputPath, options.outputPath)) {
+  if (options.inputPath && options.outputPath && IsSameFile(options.inputPath, options.outputPath)) {
     FatalError(exit_code::kCommandLine, "%s", msg::kInputIsOutput);
   }
   for (int i = 0; i < options.fileCount; ++i) {
-    if (options.fileNames[i] && options.outputPath &&
-        IsSameFile(options.fileNames[i], options.outputPath)) {
+    if (options.fileNames[i] && options.outputPath && IsSameFile(options.fileNames[i], options.outputPath)) {
       FatalError(exit_code::kCommandLine, "%s", msg::kOutputIsMergeFile);
     }
   }
@@ -63,7 +61,7 @@ SwitchType ClassifyArgument(const char* text) {
     const char* rest;
     SwitchType type;
   } kSwitches[] = {
-      {"i", kSwitchInput}, {"o", kSwitchOutput}, {"w", kSwitchWork},
+      {"i", kSwitchInput}, {"o", kSwitchOutput},  {"w", kSwitchWork},
       {"k", kSwitchKeys},  {"c", kSwitchCaption}, {"m", kSwitchMerge},
       {"h", kSwitchHelp},  {"?", kSwitchHelp},    {"t", kSwitchTab},
   };
@@ -124,14 +122,29 @@ CsvSortOption* ParseCommandLine(int argc, char** argv) {
   for (int i = 0; i < switchCount; ++i) {
     const CommandSwitch& record = *switches[i];
     switch (record.switchType) {
-      case kSwitchInput: SetInputPath(record.value, *options); break;
-      case kSwitchOutput: SetOutputPath(record.value, *options); break;
-      case kSwitchWork: SetWorkDirectory(record.value, *options); break;
-      case kSwitchKeys: ParseSortKeys(*options, record.value); break;
-      case kSwitchCaption: options->hasCaption = true; break;
-      case kSwitchMerge: SetMergeFiles(record.value, *options); break;
-      case kSwitchTab: options->tabSeparated = true; break;
-      default: break;  // plain words, help and unknown switches do nothing here
+      case kSwitchInput:
+        SetInputPath(record.value, *options);
+        break;
+      case kSwitchOutput:
+        SetOutputPath(record.value, *options);
+        break;
+      case kSwitchWork:
+        SetWorkDirectory(record.value, *options);
+        break;
+      case kSwitchKeys:
+        ParseSortKeys(*options, record.value);
+        break;
+      case kSwitchCaption:
+        options->hasCaption = true;
+        break;
+      case kSwitchMerge:
+        SetMergeFiles(record.value, *options);
+        break;
+      case kSwitchTab:
+        options->tabSeparated = true;
+        break;
+      default:
+        break;  // plain words, help and unknown switches do nothing here
     }
   }
   CheckSameFiles(*options);

@@ -9,14 +9,14 @@
 
 enum SwitchType : uint32_t {
   kPlainWord = 0,
-  kSwitchInput = 1,      // /I
-  kSwitchOutput = 2,     // /O
-  kSwitchWork = 3,       // /W
-  kSwitchKeys = 4,       // /K
-  kSwitchCaption = 5,    // /C
-  kSwitchMerge = 6,      // /M
-  kSwitchHelp = 7,       // /H or /?
-  kSwitchTab = 8,        // /T
+  kSwitchInput = 1,    // /I
+  kSwitchOutput = 2,   // /O
+  kSwitchWork = 3,     // /W
+  kSwitchKeys = 4,     // /K
+  kSwitchCaption = 5,  // /C
+  kSwitchMerge = 6,    // /M
+  kSwitchHelp = 7,     // /H or /?
+  kSwitchTab = 8,      // /T
   kUnknownSwitch = 9,
 };
 inline constexpr int kSwitchTypeCount = 10;

@@ -174,7 +174,7 @@ inline void ExpectLineFeed(CsvFile* file, int* current) {
 // data: in tab mode a double quote, a comma and a lone LF are ordinary bytes.
 template <bool kTabMode>
 char* ScanUnquotedField(int* current, CsvFile* file) {
-  constexpr int kSeparator = kTabMode ? '\t' : ',';
+  constexpr int kSeparator = kTabMode ? 0x09 : 0x2C;  // tab, comma
   const StopTable& stops = kTabMode ? kTabStops : kPlainStops;
   char* text = BeginField();
   int byte = *current;
@@ -232,10 +232,10 @@ inline const unsigned char* CopyData(const unsigned char* p, const unsigned char
   for (;;) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-    const __m128i stops = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, separator), _mm_cmpeq_epi8(bytes, carriageReturn)),
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, lineFeed)),
-                     _mm_cmpeq_epi8(bytes, zero)));
+    const __m128i stops =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, separator), _mm_cmpeq_epi8(bytes, carriageReturn)),
+                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, lineFeed)),
+                                  _mm_cmpeq_epi8(bytes, zero)));
     const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(stops));
     if (mask != 0) {
       const int taken = std::countr_zero(mask);

@@ -17,8 +17,8 @@ void PrintBanner() {
   const char* companyName = nullptr;
   if (!GetVersionStrings(&internalName, &fileVersion, &companyName)) return;
   // A value the version information lacks prints as "(null)".
-  LogMessage(msg::kBanner, internalName ? internalName : "(null)",
-             fileVersion ? fileVersion : "(null)", companyName ? companyName : "(null)");
+  LogMessage(msg::kBanner, internalName ? internalName : "(null)", fileVersion ? fileVersion : "(null)",
+             companyName ? companyName : "(null)");
 }
 
 int RunTarnsek(int argc, char** argv) {

@@ -21,8 +21,8 @@ void WriteLogLine(const char* message) {
   std::time_t now = std::time(nullptr);
   // One thread: the shared result of localtime is safe here.
   const std::tm& local = *std::localtime(&now);
-  std::printf("%d/%02d/%02d %02d:%02d:%02d %s\n", local.tm_year + 1900, local.tm_mon + 1,
-              local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, message);
+  std::printf("%d/%02d/%02d %02d:%02d:%02d %s\n", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+              local.tm_hour, local.tm_min, local.tm_sec, message);
   // Progress lines are meant to be seen as they happen, also through a pipe.
   // The log has no failure path: a line that cannot be written (the reader
   // of the pipe went away, the disk is full) is dropped, and the run goes on
@@ -208,27 +208,41 @@ void FormatMessage(char (&buffer)[512], const char* format, va_list args) {
     } else if (std::strchr("diouxX", conversion)) {
       const bool isSigned = conversion == 'd' || conversion == 'i';
       if (lengthModifier == 'l' && twoLengthLetters) {
-        if (isSigned) AddFormatted(message, spec, va_arg(args, long long));
-        else AddFormatted(message, spec, va_arg(args, unsigned long long));
-      } else if (lengthModifier == 'l') {
-        if (isSigned) AddFormatted(message, spec, va_arg(args, long));
-        else AddFormatted(message, spec, va_arg(args, unsigned long));
+        if (isSigned)
+          AddFormatted(message, spec, va_arg(args, long long));
+        else
+          AddFormatted(message, spec, va_arg(args, unsigned long long));
+      } else if (lengthModifier == 'l') {  // NOLINT(bugprone-branch-clone): long is not size_t on Windows
+        if (isSigned)
+          AddFormatted(message, spec, va_arg(args, long));
+        else
+          AddFormatted(message, spec, va_arg(args, unsigned long));
       } else if (lengthModifier == 'z') {
-        if (isSigned) AddFormatted(message, spec, va_arg(args, std::make_signed_t<size_t>));
-        else AddFormatted(message, spec, va_arg(args, size_t));
+        if (isSigned)
+          AddFormatted(message, spec, va_arg(args, std::make_signed_t<size_t>));
+        else
+          AddFormatted(message, spec, va_arg(args, size_t));
       } else if (lengthModifier == 'j') {
-        if (isSigned) AddFormatted(message, spec, va_arg(args, intmax_t));
-        else AddFormatted(message, spec, va_arg(args, uintmax_t));
+        if (isSigned)
+          AddFormatted(message, spec, va_arg(args, intmax_t));
+        else
+          AddFormatted(message, spec, va_arg(args, uintmax_t));
       } else if (lengthModifier == 't') {
-        if (isSigned) AddFormatted(message, spec, va_arg(args, ptrdiff_t));
-        else AddFormatted(message, spec, va_arg(args, std::make_unsigned_t<ptrdiff_t>));
+        if (isSigned)
+          AddFormatted(message, spec, va_arg(args, ptrdiff_t));
+        else
+          AddFormatted(message, spec, va_arg(args, std::make_unsigned_t<ptrdiff_t>));
       } else {
-        if (isSigned) AddFormatted(message, spec, va_arg(args, int));
-        else AddFormatted(message, spec, va_arg(args, unsigned));
+        if (isSigned)
+          AddFormatted(message, spec, va_arg(args, int));
+        else
+          AddFormatted(message, spec, va_arg(args, unsigned));
       }
     } else if (std::strchr("fFeEgGaA", conversion)) {
-      if (lengthModifier == 'L') AddFormatted(message, spec, va_arg(args, long double));
-      else AddFormatted(message, spec, va_arg(args, double));
+      if (lengthModifier == 'L')
+        AddFormatted(message, spec, va_arg(args, long double));
+      else
+        AddFormatted(message, spec, va_arg(args, double));
     } else if (conversion == 'p') {
       AddFormatted(message, spec, va_arg(args, void*));
     } else {

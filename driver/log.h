@@ -17,8 +17,7 @@ void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Logs the message, flushes and closes every file the tool has open, and ends
 // the process with the exit code. Never returns.
-[[noreturn]] void FatalError(int exitCode, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+[[noreturn]] void FatalError(int exitCode, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Formats into a 512-byte message buffer with the escapes and the cut
 // described above; the result is what LogMessage prints. Exposed for tests.

@@ -6,7 +6,7 @@
 
 inline constexpr int kMaxMergeFiles = 19;  // files one merge reads, run files included
 inline constexpr int kMaxSortKeys = 64;    // keys on one command line
-inline constexpr int kMaxFields = 64;     // fields in one record: a key names field 1 to 64
+inline constexpr int kMaxFields = 64;      // fields in one record: a key names field 1 to 64
 
 enum KeyType : uint32_t {
   kKeyText = 0,            // S: bytes as unsigned values
@@ -22,9 +22,9 @@ struct CsvSortKey {
 };
 
 struct CsvSortOption {
-  char* inputPath;      // set: the run is a sort of this file
+  char* inputPath;  // set: the run is a sort of this file
   char* outputPath;
-  char* workDirectory;  // null: run files go to the system's temporary directory
+  char* workDirectory;              // null: run files go to the system's temporary directory
   char* fileNames[kMaxMergeFiles];  // the merge's inputs: /M files or run files
   int32_t fileCount;
   bool tabSeparated;  // /T

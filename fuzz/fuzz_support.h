@@ -4,14 +4,13 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sanitizer/allocator_interface.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "driver/log.h"
-
-#include <sanitizer/allocator_interface.h>
 
 struct FatalEnd {
   int exitCode;
@@ -92,10 +91,10 @@ inline void FreeArena() {
 
 // A violated property: said on stderr, then a crash that libFuzzer reports
 // with the input.
-#define FUZZ_CHECK(condition)                                                    \
-  do {                                                                           \
-    if (!(condition)) {                                                          \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                              \
-    }                                                                            \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)

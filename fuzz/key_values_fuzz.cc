@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+  const std::string text(reinterpret_cast<const char*>(data),
+                         strnlen(reinterpret_cast<const char*>(data), size));
 
   double expected = 0;
   const bool fits = ModelNumber(text.c_str(), &expected);
@@ -61,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   char digits[32];
-  std::snprintf(digits, sizeof digits, "%014llu", static_cast<unsigned long long>(DateTimeValue(text.c_str())));
+  std::snprintf(digits, sizeof digits, "%014llu",
+                static_cast<unsigned long long>(DateTimeValue(text.c_str())));
   FUZZ_CHECK(NormalizeDateTime(text.c_str()) == digits);
   return 0;
 }

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string value(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+  const std::string value(reinterpret_cast<const char*>(data),
+                          strnlen(reinterpret_cast<const char*>(data), size));
   // The parser keeps its copies of the value for the life of the process:
   // they are freed with the arena, the keys and the options here.
   CsvSortOption* options = CreateCsvSortOption();

@@ -10,8 +10,7 @@ void GetTempDirectory(char (&out)[kMaxPath]);
 // Creates a new empty file named prefix + four hex digits + ".tmp" in
 // directory and puts its full path into out. Returns false when none can be
 // made (directory missing or not writable, names exhausted).
-[[nodiscard]] bool CreateTempFile(const char* directory, const char* prefix,
-                                  char (&out)[kMaxPath]);
+[[nodiscard]] bool CreateTempFile(const char* directory, const char* prefix, char (&out)[kMaxPath]);
 
 // Creates a run file as CreateTempFile does and gives back the handle that
 // made it, open for writing with the exclusive hold of a file being written:

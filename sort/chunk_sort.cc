@@ -11,10 +11,10 @@
 #include "driver/text.h"
 #include "platform/signals.h"
 #include "platform/temp_files.h"
-#include "sort/ranking.h"
 #include "sort/merge.h"
 #include "sort/missing_key_sort.h"
 #include "sort/rank_quicksort.h"
+#include "sort/ranking.h"
 
 namespace {
 

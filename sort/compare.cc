@@ -129,8 +129,8 @@ bool TakeNumberCharacters(const char* text, char* number, int& length) {
 // 65 to 80 ns, and gives the same values (tarnsek_micro BM_RankNumber, per
 // record).
 double NumberValue(const char* number, int length) {
-  static constexpr double kPowersOfTen[kNumberCharacters] = {
-      1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
+  static constexpr double kPowersOfTen[kNumberCharacters] = {1e0, 1e1, 1e2, 1e3, 1e4,  1e5,
+                                                             1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
   int i = 0;
   bool negative = false;
   if (i < length && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
@@ -256,8 +256,8 @@ uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key) {
   return HashBytes(bytes, length);
 }
 
-int CompareRecordValues(const KeyValue* first, const KeyValue* second,
-                        const CsvSortOption& options, int keyCount) {
+int CompareRecordValues(const KeyValue* first, const KeyValue* second, const CsvSortOption& options,
+                        int keyCount) {
   for (int k = 0; k < keyCount; ++k) {
     if (!first[k].present || !second[k].present) {
       // A missing key field tells nothing about this pair.
@@ -270,8 +270,7 @@ int CompareRecordValues(const KeyValue* first, const KeyValue* second,
   return 0;
 }
 
-int CompareRecords(const CsvRecord* first, const CsvRecord* second,
-                   const CsvSortOption& options) {
+int CompareRecords(const CsvRecord* first, const CsvRecord* second, const CsvSortOption& options) {
   KeyValue a[kMaxSortKeys];
   KeyValue b[kMaxSortKeys];
   const int keyCount = CountSortKeys(options);
@@ -297,8 +296,8 @@ namespace {
 constexpr int kDateGroups = 6;
 
 void ReadDateGroups(const char* text, int (&values)[kDateGroups]) {
-  int group = 0;   // the group in progress, or the next one to begin
-  int digits = 0;  // digits seen in the group in progress
+  int group = 0;                         // the group in progress, or the next one to begin
+  int digits = 0;                        // digits seen in the group in progress
   UnquotedReader reader(text, INT_MAX);  // the whole text: no cut
   for (int byte = reader.Next(); byte != 0 && group < kDateGroups; byte = reader.Next()) {
     if (byte >= '0' && byte <= '9') {

@@ -31,8 +31,7 @@ struct KeyValue {
 // Two present values under one key, the key's order applied: negative, 0 or
 // positive as CompareRecords orders the two fields. A number value with too
 // many digits ends the run with 2002 (first's before second's).
-[[nodiscard]] int CompareKeyValues(const KeyValue& first, const KeyValue& second,
-                                   const CsvSortKey& key);
+[[nodiscard]] int CompareKeyValues(const KeyValue& first, const KeyValue& second, const CsvSortKey& key);
 
 // A hash of a present value under one key: values that CompareKeyValues
 // finds equal hash alike.

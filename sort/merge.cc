@@ -43,7 +43,8 @@ int tree[2 * kLeaves];       // the winning input of each subtree, -1 for none
 int Winner(int left, int right, const CsvSortOption& options) {
   if (left < 0) return right;
   if (right < 0) return left;
-  return CompareRecordValues(currentValues[right], currentValues[left], options, keyCount) <= 0 ? right : left;
+  return CompareRecordValues(currentValues[right], currentValues[left], options, keyCount) <= 0 ? right
+                                                                                                : left;
 }
 
 void ReplayFrom(int slot, int value, const CsvSortOption& options) {
@@ -98,8 +99,10 @@ void MergeCsvFiles(CsvSortOption& options) {
   ordered = true;
   for (int i = 0; i < count; ++i) ReadNext(inputs, i, options);
   if (ordered) {
-    for (int leaf = 0; leaf < kLeaves; ++leaf) tree[kLeaves + leaf] = leaf < count && inputs[leaf] ? leaf : -1;
-    for (int node = kLeaves - 1; node >= 1; --node) tree[node] = Winner(tree[2 * node], tree[2 * node + 1], options);
+    for (int leaf = 0; leaf < kLeaves; ++leaf)
+      tree[kLeaves + leaf] = leaf < count && inputs[leaf] ? leaf : -1;
+    for (int node = kLeaves - 1; node >= 1; --node)
+      tree[node] = Winner(tree[2 * node], tree[2 * node + 1], options);
   }
 
   for (int last = -1;;) {

@@ -35,8 +35,8 @@
 #include <cstring>
 #include <utility>
 
-#include "sort/ranking.h"
 #include "sort/rank_quicksort.h"
+#include "sort/ranking.h"
 
 namespace {
 
@@ -166,8 +166,10 @@ void SortRangeLacking(uint64_t* items, int32_t lo, int32_t hi) {
     int32_t i = lo - 1;
     int32_t j = hi + 1;
     for (;;) {
-      do ++i; while (Compare(items[i], pivot) < 0);
-      do --j; while (Compare(items[j], pivot) > 0);
+      do ++i;
+      while (Compare(items[i], pivot) < 0);
+      do --j;
+      while (Compare(items[j], pivot) > 0);
       if (i >= j) break;
       std::swap(items[i], items[j]);
     }

@@ -292,7 +292,6 @@ constexpr int kPaddedSample = (kSamplePositions + kKeyLanes - 1) / kKeyLanes * k
 
 int16_t SampleKey(uint32_t rank) { return static_cast<int16_t>(static_cast<uint16_t>(rank ^ 0x8000u)); }
 
-
 // The first k >= from whose key is below `current`, or kPaddedSample.
 int FirstKeyBelow(const int16_t* key, int from, int16_t current) {
 #if defined(__SSE2__) && !defined(TARNSEK_SCALAR)
@@ -412,8 +411,10 @@ void SortRange(uint64_t* items, int32_t lo, int32_t hi) {
     int32_t i = lo - 1;
     int32_t j = hi + 1;
     for (;;) {
-      do ++i; while (RankOf(items[i]) < pivotRank);
-      do --j; while (RankOf(items[j]) > pivotRank);
+      do ++i;
+      while (RankOf(items[i]) < pivotRank);
+      do --j;
+      while (RankOf(items[j]) > pivotRank);
       if (i >= j) break;
       std::swap(items[i], items[j]);
     }

@@ -15,12 +15,12 @@
 namespace {
 
 KeyValue values[kChunkRecords];
-uint32_t valueOf[kChunkRecords];         // the record's distinct value under the key
+uint32_t valueOf[kChunkRecords];             // the record's distinct value under the key
 uint32_t representative[kChunkRecords + 1];  // a record holding each distinct value
-uint32_t valueRank[kChunkRecords + 1];   // rank of each distinct value, 0: field missing
+uint32_t valueRank[kChunkRecords + 1];       // rank of each distinct value, 0: field missing
 uint32_t distinctOrder[kChunkRecords + 1];
 uint32_t groupOf[kChunkRecords];
-uint64_t pairs[kChunkRecords];           // group, value rank and record, packed
+uint64_t pairs[kChunkRecords];  // group, value rank and record, packed
 
 // Open addressing over twice the largest chunk: slot + 1 of a representative,
 // 0 when empty.
@@ -106,8 +106,7 @@ bool CheckKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOptio
   return lacking;
 }
 
-void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& options,
-                 uint32_t* ranks) {
+void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& options, uint32_t* ranks) {
   if (count <= 0) return;
   const uint32_t n = static_cast<uint32_t>(count);
   std::fill(groupOf, groupOf + n, 0u);
@@ -127,7 +126,8 @@ void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& 
     }
     // Group, then value rank: numbered again densely in that order.
     for (uint32_t r = 0; r < n; ++r) {
-      pairs[r] = (static_cast<uint64_t>(groupOf[r]) << 33) | (static_cast<uint64_t>(valueRank[valueOf[r]]) << 16) | r;
+      pairs[r] = (static_cast<uint64_t>(groupOf[r]) << 33) |
+                 (static_cast<uint64_t>(valueRank[valueOf[r]]) << 16) | r;
     }
     std::sort(pairs, pairs + n);
     uint32_t group = 0;
@@ -140,8 +140,8 @@ void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& 
   std::copy(groupOf, groupOf + n, ranks);
 }
 
-void RankKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options,
-                   uint16_t* keyRanks, uint64_t* presence) {
+void RankKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options, uint16_t* keyRanks,
+                   uint64_t* presence) {
   if (count <= 0) return;
   const uint32_t n = static_cast<uint32_t>(count);
   const int keyCount = CountSortKeys(options);

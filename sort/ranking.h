@@ -23,12 +23,11 @@
 // CompareRecords says nothing, ranks below every present one of that key, so
 // that the ranks stay a consistent order whatever the records hold; the chunk
 // sort then compares by them only records that hold every key.
-void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& options,
-                 uint32_t* ranks);
+void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& options, uint32_t* ranks);
 
 // Each key on its own: keyRanks[r * keys + k] := the rank of records[r]'s
 // field under key k among the present fields of that key (equal for fields
 // that the key finds equal, smaller for one that sorts first), and bit k of
 // presence[r] := records[r] has key k's field. count is at most 65536.
-void RankKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options,
-                   uint16_t* keyRanks, uint64_t* presence);
+void RankKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options, uint16_t* keyRanks,
+                   uint64_t* presence);

@@ -7,8 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <vector>
 
 #include "chunk_sort_reference.h"

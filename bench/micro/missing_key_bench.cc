@@ -18,9 +18,9 @@
 #include "chunk_sort_reference.h"
 #include "micro_data.h"
 #include "sort/chunk_sort.h"
-#include "sort/ranking.h"
 #include "sort/missing_key_sort.h"
 #include "sort/rank_quicksort.h"
+#include "sort/ranking.h"
 
 namespace {
 

@@ -74,8 +74,7 @@ int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
   // refused open leaves another process's file as it was.
   const MadeFile* made = writing ? nullptr : FindMade(path);
   // A run file read again is never reached through a link (ELOOP).
-  const int flags = writing ? O_WRONLY | O_CREAT | O_CLOEXEC
-                            : O_RDONLY | O_CLOEXEC | (made ? O_NOFOLLOW : 0);
+  const int flags = writing ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC | (made ? O_NOFOLLOW : 0);
   int descriptor;
   do {
     descriptor = open(path, flags, 0666);

@@ -53,8 +53,7 @@ void GetTempDirectory(char (&out)[kMaxPath]) {
   SetDirectory(canonical, out);
 }
 
-bool CreateRunFile(const char* directory, const char* prefix, char (&out)[kMaxPath],
-                   FileHandle* handle) {
+bool CreateRunFile(const char* directory, const char* prefix, char (&out)[kMaxPath], FileHandle* handle) {
   out[0] = '\0';
   *handle = kNoFile;
   if (!directory || !*directory) return false;

@@ -1,11 +1,10 @@
 #include "platform/files.h"
 
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <climits>
@@ -37,15 +36,15 @@ int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
   int descriptor = -1;
   errno_t error = mode == FileMode::kRead
                       ? _sopen_s(&descriptor, path, _O_RDONLY | _O_BINARY, _SH_DENYWR, 0)
-                      : _sopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-                                 _SH_DENYRW, _S_IREAD | _S_IWRITE);
+                      : _sopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYRW,
+                                 _S_IREAD | _S_IWRITE);
   return Opened(error, descriptor, handle);
 }
 
 int CreatePlatformFile(const char* path, FileHandle* handle) {
   int descriptor = -1;
-  errno_t error = _sopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                           _SH_DENYRW, _S_IREAD | _S_IWRITE);
+  errno_t error = _sopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYRW,
+                           _S_IREAD | _S_IWRITE);
   return Opened(error, descriptor, handle);
 }
 

@@ -10,8 +10,8 @@ namespace {
 // Opens a file or directory only to ask for its identity; it takes no access,
 // so it conflicts with no other process's sharing.
 bool GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   bool ok = GetFileInformationByHandle(handle, info) != 0;
   CloseHandle(handle);
@@ -73,8 +73,8 @@ bool IsSameFile(const char* canonicalA, const char* canonicalB) {
   BY_HANDLE_FILE_INFORMATION a;
   BY_HANDLE_FILE_INFORMATION b;
   if (GetFileIdentity(canonicalA, &a) && GetFileIdentity(canonicalB, &b)) {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
   }
   return SameNameIgnoringCase(canonicalA, canonicalB);
 }

@@ -3,8 +3,7 @@
 // is deleted again.
 #include "platform/temp_files.h"
 
-bool CreateRunFile(const char* directory, const char* prefix, char (&out)[kMaxPath],
-                   FileHandle* handle) {
+bool CreateRunFile(const char* directory, const char* prefix, char (&out)[kMaxPath], FileHandle* handle) {
   *handle = kNoFile;
   if (!CreateTempFile(directory, prefix, out)) return false;
   if (OpenPlatformFile(out, FileMode::kWrite, handle) == 0) return true;

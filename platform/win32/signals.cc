@@ -60,8 +60,8 @@ void KeepOpenSystemHandle(int descriptor, void* systemHandle) {
 
 void WatchInterrupts() {
   InitializeCriticalSection(&g_hold);
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThread, 0,
-                  FALSE, DUPLICATE_SAME_ACCESS);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThread, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
   SetConsoleCtrlHandler(OnInterrupt, TRUE);
 }
 

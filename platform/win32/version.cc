@@ -18,8 +18,7 @@ const char* QueryString(void* block, const char* key) {
 // The strings come from the version resource compiled into the executable
 // (string table 041104b0: Japanese, UTF-16). The block lives until the
 // process ends, since the strings point into it.
-bool GetVersionStrings(const char** internalName, const char** fileVersion,
-                       const char** companyName) {
+bool GetVersionStrings(const char** internalName, const char** fileVersion, const char** companyName) {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   DWORD ignored = 0;

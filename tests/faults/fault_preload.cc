@@ -63,9 +63,9 @@ int ErrnoByName(const char* text) {
   static const struct {
     const char* name;
     int value;
-  } kNames[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EACCES", EACCES}, {"EMFILE", EMFILE},
-                {"EFBIG", EFBIG},   {"EDQUOT", EDQUOT}, {"EPERM", EPERM},   {"ENFILE", ENFILE},
-                {"EINTR", EINTR},   {"EROFS", EROFS},   {"EBUSY", EBUSY},   {"ENOENT", ENOENT}};
+  } kNames[] = {{"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EACCES", EACCES}, {"EMFILE", EMFILE},
+                {"EFBIG", EFBIG}, {"EDQUOT", EDQUOT}, {"EPERM", EPERM},   {"ENFILE", ENFILE},
+                {"EINTR", EINTR}, {"EROFS", EROFS},   {"EBUSY", EBUSY},   {"ENOENT", ENOENT}};
   for (const auto& entry : kNames) {
     if (std::strcmp(text, entry.name) == 0) return entry.value;
   }

@@ -1,8 +1,9 @@
 // The chunk sort: the fast sort on ranks against the literal quicksort (the
 // same permutation, equal records included), the ranks against
 // CompareRecords, the checks of every key field, and the run files.
-#include <gtest/gtest.h>
+#include "sort/chunk_sort.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,11 +22,10 @@
 #include "driver/messages.h"
 #include "driver/text.h"
 #include "fatal_capture.h"
-#include "test_support.h"
-#include "sort/chunk_sort.h"
 #include "sort/compare.h"
-#include "sort/ranking.h"
 #include "sort/rank_quicksort.h"
+#include "sort/ranking.h"
+#include "test_support.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ std::vector<uint32_t> FastOrder(const std::vector<uint32_t>& ranks) {
 
 // Rank patterns of a chunk of n records with about `distinct` different keys.
 enum class Pattern { kRandom, kAscending, kDescending, kAllEqual, kSawtooth, kOrganPipe, kFewOutliers };
-constexpr Pattern kPatterns[] = {Pattern::kRandom,   Pattern::kAscending, Pattern::kDescending,
-                                 Pattern::kAllEqual, Pattern::kSawtooth,  Pattern::kOrganPipe,
+constexpr Pattern kPatterns[] = {Pattern::kRandom,     Pattern::kAscending, Pattern::kDescending,
+                                 Pattern::kAllEqual,   Pattern::kSawtooth,  Pattern::kOrganPipe,
                                  Pattern::kFewOutliers};
 
 std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, std::mt19937& random) {
@@ -55,13 +55,27 @@ std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, 
   for (uint32_t i = 0; i < n; ++i) {
     uint32_t r = 0;
     switch (pattern) {
-      case Pattern::kRandom: r = random() % distinct; break;
-      case Pattern::kAscending: r = static_cast<uint32_t>(uint64_t{i} * distinct / n); break;
-      case Pattern::kDescending: r = static_cast<uint32_t>(uint64_t{n - 1 - i} * distinct / n); break;
-      case Pattern::kAllEqual: r = 7; break;
-      case Pattern::kSawtooth: r = i % distinct; break;
-      case Pattern::kOrganPipe: r = std::min(i, n - 1 - i) % distinct; break;
-      case Pattern::kFewOutliers: r = (random() % 16 == 0) ? random() % distinct : distinct / 2; break;
+      case Pattern::kRandom:
+        r = random() % distinct;
+        break;
+      case Pattern::kAscending:
+        r = static_cast<uint32_t>(uint64_t{i} * distinct / n);
+        break;
+      case Pattern::kDescending:
+        r = static_cast<uint32_t>(uint64_t{n - 1 - i} * distinct / n);
+        break;
+      case Pattern::kAllEqual:
+        r = 7;
+        break;
+      case Pattern::kSawtooth:
+        r = i % distinct;
+        break;
+      case Pattern::kOrganPipe:
+        r = std::min(i, n - 1 - i) % distinct;
+        break;
+      case Pattern::kFewOutliers:
+        r = (random() % 16 == 0) ? random() % distinct : distinct / 2;
+        break;
     }
     ranks[i] = r;
   }
@@ -180,7 +194,8 @@ TEST(FastChunkSort, SelectPivotExchangesAsTheLiteralOne) {
     uint64_t pivot = SelectPivot(items.data(), lo, hi);
     EXPECT_EQ(static_cast<uint32_t>(pivot), literalPivot->index) << lo << ".." << hi;
     for (uint32_t i = 0; i < n; ++i) {
-      ASSERT_EQ(static_cast<uint32_t>(items[i]), buffer[i]->index) << "slot " << i << " of " << lo << ".." << hi;
+      ASSERT_EQ(static_cast<uint32_t>(items[i]), buffer[i]->index)
+          << "slot " << i << " of " << lo << ".." << hi;
     }
   }
 }
@@ -199,13 +214,24 @@ struct Keys {
 // Field texts with many ties under every key type: case variants, quoted
 // forms of the same value, numbers in several spellings, dates in several
 // layouts, bytes above 0x80.
-const std::vector<std::string> kTexts{"abc", "ABC", "\"abc\"", "Abc", "ab", "abd", "", "\"\"", "B",
-                                      "a\"\"b", "\"a\"\"b\"", "_x", "Ax", "\x83\x41", "\x83\x61", "zz"};
-const std::vector<std::string> kNumbers{"1,000", "1000", "999", "-0", "0", "abc", "", " -3.5", "\\1,000",
-                                        "12kg", "1.2.3", "1.2", "\"1,234\"", "-", "+7", "123,456,789,012"};
-const std::vector<std::string> kDates{"2023/12/31 23:59:59", "20231231235959", "2023/1/5 9:03",
-                                      "2023-01-05 09:03:00", "20231231", "2023", "", "x",
-                                      "2023/01/05", " 2023/1/5 ", "1999/12/31", "\"2023/1/5 9:03\""};
+const std::vector<std::string> kTexts{"abc", "ABC",      "\"abc\"",  "Abc",    "ab",         "abd",
+                                      "",    "\"\"",     "B",        "a\"\"b", "\"a\"\"b\"", "_x",
+                                      "Ax",  "\x83\x41", "\x83\x61", "zz"};
+const std::vector<std::string> kNumbers{"1,000", "1000",           "999",  "-0",    "0",   "abc",       "",
+                                        " -3.5", "\\1,000",        "12kg", "1.2.3", "1.2", "\"1,234\"", "-",
+                                        "+7",    "123,456,789,012"};
+const std::vector<std::string> kDates{"2023/12/31 23:59:59",
+                                      "20231231235959",
+                                      "2023/1/5 9:03",
+                                      "2023-01-05 09:03:00",
+                                      "20231231",
+                                      "2023",
+                                      "",
+                                      "x",
+                                      "2023/01/05",
+                                      " 2023/1/5 ",
+                                      "1999/12/31",
+                                      "\"2023/1/5 9:03\""};
 
 // One record in `lackingOne` (none for 0) keeps only its first one to three
 // fields.
@@ -292,7 +318,8 @@ TEST(ChunkSort, SameOrderAsTheLiteralQuicksortOnRecords) {
           slots[a] = {0, static_cast<uint32_t>(a)};
           literal[a] = &slots[a];
           for (size_t b = 0; b < n; ++b) {
-            table[a * n + b] = static_cast<int8_t>(Sign(CompareRecords(records[a], records[b], keys.options)));
+            table[a * n + b] =
+                static_cast<int8_t>(Sign(CompareRecords(records[a], records[b], keys.options)));
           }
         }
         auto compare = [&](const Ranked* a, const Ranked* b) { return table[a->index * n + b->index]; };

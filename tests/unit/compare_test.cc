@@ -1,3 +1,5 @@
+#include "sort/compare.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +13,6 @@
 #include "driver/text.h"
 #include "fatal_capture.h"
 #include "key_oracles.h"
-#include "sort/compare.h"
 
 namespace {
 
@@ -39,8 +40,10 @@ struct Keys {
     CsvSortKey key{};
     key.fieldIndex = std::stoi(s) - 1;
     char type = s[s.size() - 2];
-    key.keyType = type == 'S' ? kKeyText : type == 'I' ? kKeyTextIgnoreCase
-                : type == 'N' ? kKeyNumber : kKeyDateTime;
+    key.keyType = type == 'S'   ? kKeyText
+                  : type == 'I' ? kKeyTextIgnoreCase
+                  : type == 'N' ? kKeyNumber
+                                : kKeyDateTime;
     key.order = s.back() == 'D' ? -1 : 1;
     return key;
   }
@@ -81,8 +84,8 @@ TEST(ParseNumberField, TakesDigitsSignsAndStopsSkipsSeparators) {
   EXPECT_EQ(ParseNumberField("12kg"), 12);
   EXPECT_EQ(ParseNumberField("1e5"), 1);  // no exponent forms
   EXPECT_EQ(ParseNumberField("1.2.3"), 1.2);
-  EXPECT_EQ(ParseNumberField("12 34"), 12);  // a space inside ends the scan
-  EXPECT_EQ(ParseNumberField("\t5"), 0);     // only spaces are skipped in front
+  EXPECT_EQ(ParseNumberField("12 34"), 12);     // a space inside ends the scan
+  EXPECT_EQ(ParseNumberField("\t5"), 0);        // only spaces are skipped in front
   EXPECT_EQ(ParseNumberField("5\x82\x4F"), 5);  // a double-byte character ends it
   EXPECT_EQ(ParseNumberField("--5"), 0);
   EXPECT_EQ(ParseNumberField("-"), 0);
@@ -136,7 +139,12 @@ TEST(CompareRecords, TextKeyComparesUnsignedBytes) {
   EXPECT_LT(Sign("abc", "abcd", "1SA"), 0);
   EXPECT_GT(Sign("\x80", "~", "1SA"), 0);
   EXPECT_GT(Sign("\x83\x41", "z", "1SA"), 0);
-  EXPECT_NE(Sign("\x83" "A", "\x83" "a", "1SA"), 0);
+  EXPECT_NE(Sign("\x83"
+                 "A",
+                 "\x83"
+                 "a",
+                 "1SA"),
+            0);
   EXPECT_EQ(Sign("", "", "1SA"), 0);
   EXPECT_LT(Sign("", "a", "1SA"), 0);
 }
@@ -146,7 +154,12 @@ TEST(CompareRecords, IgnoringCaseFoldsAsciiLettersOnly) {
   EXPECT_LT(Sign("_x", "Ax", "1IA"), 0);  // A folds to 0x61, above '_'
   EXPECT_GT(Sign("_x", "Ax", "1SA"), 0);
   // The second byte of a double-byte character is folded too.
-  EXPECT_EQ(Sign("\x83" "A", "\x83" "a", "1IA"), 0);
+  EXPECT_EQ(Sign("\x83"
+                 "A",
+                 "\x83"
+                 "a",
+                 "1IA"),
+            0);
   EXPECT_LT(Sign("abc", "ABCD", "1IA"), 0);
   // The result is order times the folded byte difference.
   Keys ascending{"1IA"};

@@ -146,7 +146,8 @@ TEST_F(CsvFileTest, RecordsReadAndMadeHaveOneLayout) {
 
 TEST_F(CsvFileTest, MissingFileFailsToOpen) {
   std::string path = PathOf("missing.csv");
-  EXPECT_FATAL((void)OpenCsvFile(path.c_str(), "rb"), exit_code::kOpen, Message(msg::kOpenFailed, path.c_str(), 2));
+  EXPECT_FATAL((void)OpenCsvFile(path.c_str(), "rb"), exit_code::kOpen,
+               Message(msg::kOpenFailed, path.c_str(), 2));
   std::string inMissingFolder = PathOf("no/such.csv");
   EXPECT_FATAL((void)OpenCsvFile(inMissingFolder.c_str(), "wb"), exit_code::kOpen,
                Message(msg::kOpenFailed, inMissingFolder.c_str(), 2));

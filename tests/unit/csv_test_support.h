@@ -2,9 +2,6 @@
 // plain strings, and expected messages formatted from the message table.
 #pragma once
 
-#include "fatal_capture.h"
-#include "test_support.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,6 +15,8 @@
 
 #include "csv/csv_file.h"
 #include "driver/options.h"
+#include "fatal_capture.h"
+#include "test_support.h"
 
 using Fields = std::vector<std::string>;
 using Records = std::vector<Fields>;
@@ -26,7 +25,9 @@ using Records = std::vector<Fields>;
 class CsvFileTest : public testing::Test {
  protected:
   std::string PathOf(const std::string& name) const { return scratch_.PathOf(name); }
-  std::string MakeFile(const std::string& name, const std::string& bytes) const { return scratch_.Write(name, bytes); }
+  std::string MakeFile(const std::string& name, const std::string& bytes) const {
+    return scratch_.Write(name, bytes);
+  }
   static std::string Contents(const std::string& path) { return FileContents(path); }
 
   static CsvSortOption Options(bool tab) {
@@ -36,7 +37,8 @@ class CsvFileTest : public testing::Test {
   }
 
   // Reads the file to its end as the sort does; lineCount is left in *lines.
-  static Records ReadAll(const std::string& path, bool tab = false, bool runFile = false, int* lines = nullptr) {
+  static Records ReadAll(const std::string& path, bool tab = false, bool runFile = false,
+                         int* lines = nullptr) {
     CsvSortOption options = Options(tab);
     CsvFile* file = OpenCsvFile(path.c_str(), "rb");
     file->isRunFile = runFile;
@@ -56,10 +58,10 @@ class CsvFileTest : public testing::Test {
     return records;
   }
 
-  Records ReadBytes(const std::string& bytes, bool tab = false, bool runFile = false, int* lines = nullptr) const {
+  Records ReadBytes(const std::string& bytes, bool tab = false, bool runFile = false,
+                    int* lines = nullptr) const {
     return ReadAll(MakeFile("in.csv", bytes), tab, runFile, lines);
   }
 
   ScratchDirectory scratch_;
 };
-

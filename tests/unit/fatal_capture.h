@@ -15,9 +15,9 @@ struct FatalExit {
 };
 
 struct FatalOutcome {
-  bool ended = false;   // FatalError was called
+  bool ended = false;  // FatalError was called
   int exitCode = 0;
-  std::string output;   // everything written to stdout meanwhile (cp932 bytes)
+  std::string output;       // everything written to stdout meanwhile (cp932 bytes)
   std::string lastMessage;  // the message of the last log line, without timestamp
 };
 
@@ -41,10 +41,10 @@ inline FatalOutcome RunExpectingFatal(const std::function<void()>& body) {
 }
 
 // Asserts that body ends the run with the code and the exact message.
-#define EXPECT_FATAL(body, code, message)                                  \
-  do {                                                                     \
-    FatalOutcome outcome_ = RunExpectingFatal([&] { body; });              \
-    EXPECT_TRUE(outcome_.ended) << "FatalError was not called";           \
-    EXPECT_EQ(outcome_.exitCode, (code));                                  \
-    EXPECT_EQ(outcome_.lastMessage, std::string(message));                \
+#define EXPECT_FATAL(body, code, message)                       \
+  do {                                                          \
+    FatalOutcome outcome_ = RunExpectingFatal([&] { body; });   \
+    EXPECT_TRUE(outcome_.ended) << "FatalError was not called"; \
+    EXPECT_EQ(outcome_.exitCode, (code));                       \
+    EXPECT_EQ(outcome_.lastMessage, std::string(message));      \
   } while (0)

@@ -1,5 +1,7 @@
 // The merge as the sort calls it: header record first, run files read as run
 // files and deleted afterwards. (Merge mode itself is covered end to end.)
+#include "sort/merge.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,7 +16,6 @@
 #include "driver/text.h"
 #include "fatal_capture.h"
 #include "platform/files.h"
-#include "sort/merge.h"
 #include "test_support.h"
 
 namespace {
@@ -27,9 +28,7 @@ class SortMerge : public testing::Test {
     options_.outputPath = DuplicateString((dir_ + "/out.csv").c_str());
     options_.sortKeys[0] = &key_;
   }
-  void TearDown() override {
-    SetHeaderRecord(nullptr);
-  }
+  void TearDown() override { SetHeaderRecord(nullptr); }
 
   // Adds an input file with the bytes; returns its path.
   std::string AddInput(const std::string& name, const std::string& bytes) {

@@ -1,10 +1,11 @@
 // The path switches: what each handler stores. Their refusals, messages and
 // exit codes are checked end to end in tests/e2e/test_path_switches.py.
+#include "cmdline/path_switches.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "cmdline/path_switches.h"
 #include "platform/paths.h"
 #include "test_support.h"
 

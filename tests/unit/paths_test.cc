@@ -1,5 +1,7 @@
 // The path layer: canonical forms, the four attribute answers, and whether
 // two names lead to one file.
+#include "platform/paths.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/paths.h"
 #include "test_support.h"
 
 namespace {

@@ -190,7 +190,8 @@ TEST_F(RecordReaderTest, RunFilesLeaveTheClosingCrLfOutOfTheCount) {
   ExpectReadFails("a\r\n\"" + std::string(2046, 'q') + "\"\r", false, exit_code::kLimit, tooLong, true);
   ExpectReadFails("a\r\n" + short1 + "\r\r\n", false, exit_code::kLimit, tooLong, true);
   // CR LF within quotes is data, not the record's end.
-  ExpectReadFails("a\r\n\"" + std::string(2047, 'q') + "\r\nq\"\r\n", false, exit_code::kLimit, tooLong, true);
+  ExpectReadFails("a\r\n\"" + std::string(2047, 'q') + "\r\nq\"\r\n", false, exit_code::kLimit, tooLong,
+                  true);
 }
 
 TEST_F(RecordReaderTest, SixtyFourFieldsAtMost) {
@@ -266,14 +267,14 @@ TEST_F(RecordReaderTest, EndOfFileIsSetByTheFirstReadThatMeetsIt) {
 
 TEST_F(RecordReaderTest, RoundTripGivesBackTheSameBytes) {
   const std::string corpus =
-      "\x83\x5c\x83\x7b\x95\x5c,\x82\xa0\x82\xa2\r\n"       // Shift_JIS with 0x5C trail bytes
-      "\x80\x81\xfe\xff,\xa0\xdf\r\n"                       // single high bytes
-      "%s%d%n%%,100%,%\r\n"                                 // format characters
-      ",,\r\n"                                              // empty fields
-      "\r\n"                                                // an empty line
-      "\"multi\r\nline, \"\"quoted\"\"\",\"\"\r\n"          // quoted with CR LF and doubled quotes
+      "\x83\x5c\x83\x7b\x95\x5c,\x82\xa0\x82\xa2\r\n"  // Shift_JIS with 0x5C trail bytes
+      "\x80\x81\xfe\xff,\xa0\xdf\r\n"                  // single high bytes
+      "%s%d%n%%,100%,%\r\n"                            // format characters
+      ",,\r\n"                                         // empty fields
+      "\r\n"                                           // an empty line
+      "\"multi\r\nline, \"\"quoted\"\"\",\"\"\r\n"     // quoted with CR LF and doubled quotes
       "\"\",\"a\tb\",tab\tinside\r\n"
-      "last,line";                                          // no CR LF: comes back with one
+      "last,line";  // no CR LF: comes back with one
   CopyRecords(MakeFile("in.csv", corpus), PathOf("out.csv"), false);
   EXPECT_EQ(Contents(PathOf("out.csv")), corpus + "\r\n");
 
@@ -313,7 +314,8 @@ TEST_F(RecordReaderTest, ReadErrorIsNotTheEndOfTheFile) {
   ASSERT_GE(writeOnly, 0);
   ASSERT_GE(dup2(writeOnly, static_cast<int>(in->stream)), 0);
   close(writeOnly);
-  EXPECT_FATAL(ReadRecord(in, options), exit_code::kReadWrite, Message(msg::kReadFailed, path.c_str(), EBADF));
+  EXPECT_FATAL(ReadRecord(in, options), exit_code::kReadWrite,
+               Message(msg::kReadFailed, path.c_str(), EBADF));
   EXPECT_FALSE(IsEndOfFile(in));
 }
 

@@ -2,10 +2,11 @@
 // values are refused, with which message, and how a position reads as a
 // number (the C runtime's, so seen on both builds) are checked end to end in
 // tests/e2e/test_sort_keys.py.
+#include "cmdline/sort_keys.h"
+
 #include <string>
 #include <vector>
 
-#include "cmdline/sort_keys.h"
 #include "fatal_capture.h"
 
 namespace {
@@ -23,8 +24,8 @@ std::vector<Key> Parse(const std::string& value) {
   EXPECT_FALSE(outcome.ended) << value << ": " << outcome.lastMessage;
   std::vector<Key> keys;
   for (int k = 0; k < kMaxSortKeys && options.sortKeys[k]; ++k) {
-    keys.push_back({options.sortKeys[k]->keyType, options.sortKeys[k]->fieldIndex + 1,
-                    options.sortKeys[k]->order});
+    keys.push_back(
+        {options.sortKeys[k]->keyType, options.sortKeys[k]->fieldIndex + 1, options.sortKeys[k]->order});
   }
   return keys;
 }

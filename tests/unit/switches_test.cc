@@ -1,8 +1,8 @@
+#include "cmdline/switches.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
-
-#include "cmdline/switches.h"
 
 TEST(ClassifyArgument, SwitchLettersInEitherCaseAndPrefix) {
   EXPECT_EQ(ClassifyArgument("/I"), kSwitchInput);

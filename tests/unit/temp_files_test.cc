@@ -2,8 +2,9 @@
 // in the given directory, never one that exists; false when none can be made.
 // A run file is the owner's alone and is read again only while its name still
 // leads to the file made.
-#include <gtest/gtest.h>
+#include "platform/temp_files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +17,6 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/temp_files.h"
 #include "test_support.h"
 
 namespace {

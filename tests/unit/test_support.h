@@ -87,7 +87,8 @@ class ScopedCurrentDirectory {
     if (chdir(directory.c_str()) != 0) ADD_FAILURE() << "cannot enter " << directory;
   }
   ~ScopedCurrentDirectory() {
-    if (!previous_.empty() && chdir(previous_.c_str()) != 0) ADD_FAILURE() << "cannot go back to " << previous_;
+    if (!previous_.empty() && chdir(previous_.c_str()) != 0)
+      ADD_FAILURE() << "cannot go back to " << previous_;
   }
   ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
   ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
@@ -178,7 +179,9 @@ struct RecordReleaser {
 // A record released with ReleaseRecord when it goes out of scope.
 using OwnedRecord = std::unique_ptr<CsvRecord, RecordReleaser>;
 
-inline OwnedRecord OwnRecord(const std::vector<std::string>& fields) { return OwnedRecord(NewRecord(fields)); }
+inline OwnedRecord OwnRecord(const std::vector<std::string>& fields) {
+  return OwnedRecord(NewRecord(fields));
+}
 
 }  // namespace test_support
 

@@ -1,3 +1,5 @@
+#include "driver/text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "driver/log.h"
-#include "driver/text.h"
 #include "key_oracles.h"
 
 namespace {
@@ -83,9 +84,7 @@ TEST(CompareIgnoringCase, FoldsAsciiLettersOnly) {
   EXPECT_LT(CompareIgnoringCase("ab", "abc"), 0);
 }
 
-TEST(FormatMessage, ValuesAreNeverFormats) {
-  EXPECT_EQ(Formatted("[%s] x", "100%s%d"), "[100%s%d] x");
-}
+TEST(FormatMessage, ValuesAreNeverFormats) { EXPECT_EQ(Formatted("[%s] x", "100%s%d"), "[100%s%d] x"); }
 
 TEST(FormatMessage, ControlBytesOfValuesAreWrittenAsHexEscapes) {
   // A field text that would end the line and forge a timestamped one.
@@ -115,8 +114,7 @@ TEST(FormatMessage, WithoutControlBytesEqualsPrintf) {
     }
     int number = static_cast<int>(random() % 100000);
     char plain[512];
-    int length = std::snprintf(plain, sizeof plain, "[%s] (%d) \x83\x74\x83\x40", value.c_str(),
-                               number);
+    int length = std::snprintf(plain, sizeof plain, "[%s] (%d) \x83\x74\x83\x40", value.c_str(), number);
     std::string expected = plain;
     if (length > 511) {
       // The plain text cut back to the last character boundary.
@@ -128,8 +126,7 @@ TEST(FormatMessage, WithoutControlBytesEqualsPrintf) {
       }
       expected.resize(keep);
     }
-    ASSERT_EQ(Formatted("[%s] (%d) \x83\x74\x83\x40", value.c_str(), number), expected)
-        << round;
+    ASSERT_EQ(Formatted("[%s] (%d) \x83\x74\x83\x40", value.c_str(), number), expected) << round;
   }
 }
 
@@ -150,8 +147,7 @@ TEST(FormatMessage, LongMessageIsCutAt511BytesOnACharacterBoundary) {
   EXPECT_EQ(cut, evenStart.substr(0, 510));
 
   // An escaped control byte goes in whole or not at all.
-  EXPECT_EQ(Formatted("%s", (std::string(507, 'a') + "\n").c_str()),
-            std::string(507, 'a') + "\\x0A");
+  EXPECT_EQ(Formatted("%s", (std::string(507, 'a') + "\n").c_str()), std::string(507, 'a') + "\\x0A");
   EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\n").c_str()), std::string(508, 'a'));
   EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\x83\n").c_str()), std::string(508, 'a') + "\x83");
 }

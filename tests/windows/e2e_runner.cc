@@ -17,10 +17,9 @@
 //   run C         the command line; starts the run
 // Standard input of the run is the NUL device. Each run is answered by one
 // line: "exit N" (the full exit code), "timeout" or "error TEXT".
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -100,8 +99,8 @@ void Run(const Request& request, std::string commandLine) {
   for (const auto& [path, writing] : request.holds) {
     HANDLE handle = writing ? CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr)
-                            : CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            : CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       failure = "cannot hold " + path;
       failureCode = GetLastError();
@@ -111,8 +110,8 @@ void Run(const Request& request, std::string commandLine) {
   }
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
+  HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                             0, nullptr);
   HANDLE output = OpenCapture(request.outPath);
   HANDLE error = OpenCapture(request.errPath);
   if (failure.empty() && (output == INVALID_HANDLE_VALUE || error == INVALID_HANDLE_VALUE)) {

@@ -17,12 +17,12 @@ namespace {
 
 int g_failures = 0;
 
-#define CHECK(condition)                                                         \
-  do {                                                                           \
-    if (!(condition)) {                                                          \
-      std::printf("FAIL line %d: %s\n", __LINE__, #condition);                   \
-      ++g_failures;                                                              \
-    }                                                                            \
+#define CHECK(condition)                                       \
+  do {                                                         \
+    if (!(condition)) {                                        \
+      std::printf("FAIL line %d: %s\n", __LINE__, #condition); \
+      ++g_failures;                                            \
+    }                                                          \
   } while (0)
 
 void SaveText(const char* path, const std::string& data) {
@@ -167,7 +167,9 @@ void CheckSharing() {
 
 void CheckBinaryData() {
   // No line-end translation and no end-of-file byte, in either direction.
-  static const char kBytes[] = "a,\"b\r\nc\"\r\nd\n\x1a" "e\r\r\n\x81\x5c";
+  static const char kBytes[] =
+      "a,\"b\r\nc\"\r\nd\n\x1a"
+      "e\r\r\n\x81\x5c";
   const std::string data(kBytes, sizeof kBytes - 1);
   FileHandle handle = kNoFile;
   CHECK(OpenPlatformFile("binary.csv", FileMode::kWrite, &handle) == 0);
