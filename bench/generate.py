@@ -15,6 +15,9 @@ CR LF:
    9 note      free text: often empty, sometimes holding a comma or a double
                quote (quoted, the quote doubled, in comma mode)
 
+The values (names, prefectures, city stems, categories, notes) come from the
+tables of values.txt, which the micro-benchmarks are built from too.
+
 In tab mode (--tab) fields are joined by tabs and never quoted (the tool reads
 no quotes in tab mode: a quote or a comma is an ordinary byte there); no
 field ever holds a tab, a CR or a LF, so every line is one record in both
@@ -28,6 +31,7 @@ usage: generate.py OUTPUT [--records N] [--tab] [--seed S] [--no-title]
        (N defaults to 1,245,184 = 19 x 65,536, the most one sort accepts)
 """
 import argparse
+import os
 import random
 import sys
 
@@ -35,55 +39,35 @@ DEFAULT_RECORDS = 19 * 65536
 DEFAULT_SEED = 20240607
 BATCH = 32768  # lines joined and written at a time
 
-# (kanji, katakana) pairs.
-FAMILY = [
-    ("佐藤", "サトウ"), ("鈴木", "スズキ"), ("高橋", "タカハシ"), ("田中", "タナカ"),
-    ("伊藤", "イトウ"), ("渡辺", "ワタナベ"), ("山本", "ヤマモト"), ("中村", "ナカムラ"),
-    ("小林", "コバヤシ"), ("加藤", "カトウ"), ("吉田", "ヨシダ"), ("山田", "ヤマダ"),
-    ("佐々木", "ササキ"), ("山口", "ヤマグチ"), ("松本", "マツモト"), ("井上", "イノウエ"),
-    ("木村", "キムラ"), ("林", "ハヤシ"), ("斎藤", "サイトウ"), ("清水", "シミズ"),
-    ("山崎", "ヤマザキ"), ("森", "モリ"), ("池田", "イケダ"), ("橋本", "ハシモト"),
-    ("阿部", "アベ"), ("石川", "イシカワ"), ("山下", "ヤマシタ"), ("中島", "ナカジマ"),
-    ("石井", "イシイ"), ("小川", "オガワ"), ("前田", "マエダ"), ("岡田", "オカダ"),
-    ("長谷川", "ハセガワ"), ("藤田", "フジタ"), ("後藤", "ゴトウ"), ("近藤", "コンドウ"),
-    ("村上", "ムラカミ"), ("遠藤", "エンドウ"), ("青木", "アオキ"), ("坂本", "サカモト"),
-]
-GIVEN = [
-    ("太郎", "タロウ"), ("花子", "ハナコ"), ("一郎", "イチロウ"), ("美咲", "ミサキ"),
-    ("翔", "ショウ"), ("結衣", "ユイ"), ("大輔", "ダイスケ"), ("陽菜", "ヒナ"),
-    ("健太", "ケンタ"), ("さくら", "サクラ"), ("拓也", "タクヤ"), ("愛", "アイ"),
-    ("直樹", "ナオキ"), ("由美", "ユミ"), ("誠", "マコト"), ("恵子", "ケイコ"),
-    ("浩二", "コウジ"), ("真由美", "マユミ"), ("蓮", "レン"), ("葵", "アオイ"),
-    ("修", "オサム"), ("智子", "トモコ"), ("亮", "リョウ"), ("彩", "アヤ"),
-    ("剛", "ツヨシ"), ("七海", "ナナミ"), ("聡", "サトシ"), ("舞", "マイ"),
-    ("隆", "タカシ"), ("優子", "ユウコ"),
-]
-PREFECTURES = [
-    "北海道", "青森県", "岩手県", "宮城県", "秋田県", "山形県", "福島県", "茨城県",
-    "栃木県", "群馬県", "埼玉県", "千葉県", "東京都", "神奈川県", "新潟県", "富山県",
-    "石川県", "福井県", "山梨県", "長野県", "岐阜県", "静岡県", "愛知県", "三重県",
-    "滋賀県", "京都府", "大阪府", "兵庫県", "奈良県", "和歌山県", "鳥取県", "島根県",
-    "岡山県", "広島県", "山口県", "徳島県", "香川県", "愛媛県", "高知県", "福岡県",
-    "佐賀県", "長崎県", "熊本県", "大分県", "宮崎県", "鹿児島県", "沖縄県",
-]
-CITY_STEMS = [
-    "中央", "北", "南", "東", "西", "港", "青葉", "緑", "若葉", "桜", "旭", "大野",
-    "高田", "本町", "新田", "川口", "松山", "富士見", "白石", "花見川", "美浜", "栄",
-]
-CATEGORIES = [
-    "食品", "飲料", "雑貨", "書籍", "文具", "家電", "衣料", "靴", "玩具", "化粧品",
-    "医薬品", "家具", "寝具", "園芸", "工具", "自動車用品", "ペット用品", "スポーツ",
-    "楽器", "ｿﾌﾄｳｪｱ",
-]
-# Notes as values (comma mode quotes those holding a comma or a quote).
-NOTES = [
-    "至急", "要確認", "再送", "返品あり", "代引き", "ギフト包装", "午前指定", "ﾒﾓ",
-    "在庫確認中", "分納", "見積済み", "領収書要", "note", "back order", "予約品",
-    "要確認, 再送", "午前中, 不在時は宅配ボックス", "色違い, サイズ違いあり",
-    "品名\"限定版\"", "\"至急\"扱い", "表示は\"税込\", 送料別",
-    "ダメ文字テスト: ソ表能予申十", "前回注文と同じ配送先へお届けください",
-    "のし紙: 御歳暮, 名入れなし", "入荷後に連絡\"電話\"希望", "Please deliver after 6 pm", "全角スペース　入り", "半角ｶﾅとASCII mixed 123",
-]
+VALUES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "values.txt")
+
+
+def read_tables(path=VALUES):
+    """The value tables of values.txt (shared with the micro-benchmarks): a
+    dict from table name to its values, each a string or a (kanji, katakana)
+    pair where the line holds a tab."""
+    tables = {}
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\n")
+            if not line or line.startswith("#"):
+                continue
+            if line.startswith("["):
+                values = tables.setdefault(line.strip("[]"), [])
+            elif not tables:
+                raise ValueError("%s:%d: a value before the first [table]" % (path, number))
+            else:
+                values.append(tuple(line.split("\t")) if "\t" in line else line)
+    return tables
+
+
+TABLES = read_tables()
+FAMILY = TABLES["family"]  # (kanji, katakana) pairs
+GIVEN = TABLES["given"]
+PREFECTURES = TABLES["prefectures"]
+CITY_STEMS = TABLES["city_stems"]
+CATEGORIES = TABLES["categories"]
+NOTES = TABLES["notes"]  # as values: comma mode quotes those holding a comma or a quote
 NOTE_EMPTY_SHARE = 0.3  # share of records with an empty note
 
 

@@ -10,6 +10,8 @@ are skipped when neither exists.
 import csv
 import io
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -88,6 +90,29 @@ class GeneratedFile(unittest.TestCase):
             self.assertTrue(1 <= int(r[7]) <= 500)
         self.assertTrue(any(r[8] == "" for r in rows))
         self.assertTrue(any(any(ord(c) > 0x7F for c in r[1]) for r in rows))
+
+    def test_the_header_of_the_micro_benchmarks_holds_the_same_tables(self):
+        for name, values in generate.TABLES.items():
+            self.assertTrue(values, name)
+            for value in values:
+                for text in value if isinstance(value, tuple) else (value,):
+                    self.assertTrue(text and not re.search(r"[\t\r\n]", text), (name, value))
+                    text.encode("cp932")
+        cmake = shutil.which("cmake")
+        if not cmake:
+            self.skipTest("no cmake")
+        with tempfile.TemporaryDirectory() as scratch:
+            header = os.path.join(scratch, "bench_values.h")
+            subprocess.run([cmake, "-DVALUES=" + generate.VALUES, "-DHEADER=" + header,
+                            "-P", os.path.join(HERE, "values_header.cmake")], check=True, capture_output=True)
+            with open(header, encoding="utf-8") as f:
+                text = f.read()
+        tables = {}
+        for name, pairs, body in re.findall(r"const char\* k(\w+)\[\](\[2\])? = \{\n(.*?)\n\};", text, re.S):
+            rows = [tuple(re.sub(r"\\(.)", r"\1", literal) for literal in re.findall(r'"((?:[^"\\]|\\.)*)"', line))
+                    for line in body.split("\n")]
+            tables[name] = rows if pairs else [row for row, in rows]
+        self.assertEqual(tables, {name.title().replace("_", ""): values for name, values in generate.TABLES.items()})
 
     def test_merge_inputs_are_each_in_order_and_together_the_records(self):
         with tempfile.TemporaryDirectory() as scratch:
