@@ -1,5 +1,5 @@
 // The merge: MergeCsvFiles of 19 files of 3,449 records each (65,531 in all,
-// about 5.5 MB), each in order of the city (a text key, ties across files),
+// about 5.9 MB), each in order of the city (a text key, ties across files),
 // into one output file in the scratch directory. The inputs stay in place.
 #include <benchmark/benchmark.h>
 

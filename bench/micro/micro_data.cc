@@ -6,43 +6,28 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string_view>
+
+#include "bench_values.h"
 
 namespace {
 
-// (kanji, katakana) pairs.
-const char* const kFamily[][2] = {
-    {"佐藤", "サトウ"}, {"鈴木", "スズキ"}, {"高橋", "タカハシ"}, {"田中", "タナカ"},
-    {"伊藤", "イトウ"}, {"渡辺", "ワタナベ"}, {"山本", "ヤマモト"}, {"中村", "ナカムラ"},
-    {"小林", "コバヤシ"}, {"加藤", "カトウ"}, {"吉田", "ヨシダ"}, {"山田", "ヤマダ"},
-    {"佐々木", "ササキ"}, {"山口", "ヤマグチ"}, {"松本", "マツモト"}, {"井上", "イノウエ"},
-};
-const char* const kGiven[][2] = {
-    {"太郎", "タロウ"}, {"花子", "ハナコ"}, {"一郎", "イチロウ"}, {"美咲", "ミサキ"},
-    {"翔", "ショウ"},   {"結衣", "ユイ"},   {"大輔", "ダイスケ"}, {"陽菜", "ヒナ"},
-    {"健太", "ケンタ"}, {"さくら", "サクラ"}, {"拓也", "タクヤ"}, {"愛", "アイ"},
-};
-const char* const kPrefectures[] = {
-    "北海道", "青森県", "岩手県", "宮城県", "秋田県", "山形県", "福島県", "茨城県",
-    "栃木県", "群馬県", "埼玉県", "千葉県", "東京都", "神奈川県", "新潟県", "富山県",
-    "石川県", "福井県", "山梨県", "長野県", "岐阜県", "静岡県", "愛知県", "三重県",
-    "滋賀県", "京都府", "大阪府", "兵庫県", "奈良県", "和歌山県", "鳥取県", "島根県",
-    "岡山県", "広島県", "山口県", "徳島県", "香川県", "愛媛県", "高知県", "福岡県",
-    "佐賀県", "長崎県", "熊本県", "大分県", "宮崎県", "鹿児島県", "沖縄県",
-};
-const char* const kCityStems[] = {"中央市", "北市", "南市", "東市", "西市", "港市", "緑市"};
-const char* const kCategories[] = {
-    "食品", "飲料", "雑貨", "書籍", "文具", "家電", "衣料", "靴", "玩具", "化粧品",
-    "医薬品", "家具", "寝具", "園芸", "工具", "自動車用品", "ペット用品", "スポーツ",
-    "楽器", "ｿﾌﾄｳｪｱ",
-};
-// Notes as values; comma mode quotes those with a comma or a quote.
-const char* const kNotes[] = {
-    "", "", "", "至急", "要確認", "返品あり", "ﾒﾓ", "note", "分納",
-    "要確認, 再送", "品名\"限定版\"", "表示は\"税込\", 送料別", "ソ表能予申十",
-};
+// The tables of bench/values.txt, which generate.py reads too. kFamily and
+// kGiven hold (kanji, katakana) pairs; comma mode quotes the notes that hold a
+// comma or a quote.
+using bench_values::kCategories;
+using bench_values::kCityStems;
+using bench_values::kFamily;
+using bench_values::kGiven;
+using bench_values::kNotes;
+using bench_values::kPrefectures;
+
+constexpr uint64_t kNoteEmptyPercent = 30;  // records with an empty note, as in the files of generate.py
 
 template <typename T, size_t N>
-constexpr size_t Count(const T (&)[N]) { return N; }
+constexpr size_t Count(const T (&)[N]) {
+  return N;
+}
 
 std::string CommaField(const std::string& text) {
   if (text.find_first_of(",\"") == std::string::npos) return text;
@@ -64,6 +49,27 @@ std::string WithThousands(uint64_t value) {
   return text;
 }
 
+// About 300 cities, the same for every seed (so that the inputs of a merge
+// share them): each prefecture with 5 to 8 of the stems, 区 after them in
+// Tokyo, else 市.
+const std::vector<std::string>& Cities() {
+  static const std::vector<std::string> cities = [] {
+    std::mt19937_64 random(11);
+    std::vector<std::string> made;
+    for (const char* prefecture : kPrefectures) {
+      std::vector<const char*> stems(std::begin(kCityStems), std::end(kCityStems));
+      const size_t take = 5 + random() % 4;
+      for (size_t i = 0; i < take; ++i) {  // the first `take` of a shuffle
+        std::swap(stems[i], stems[i + random() % (stems.size() - i)]);
+        made.push_back(std::string(prefecture) + stems[i] +
+                       (std::string_view(prefecture) == "東京都" ? "区" : "市"));
+      }
+    }
+    return made;
+  }();
+  return cities;
+}
+
 std::string scratch;
 
 }  // namespace
@@ -77,13 +83,13 @@ std::vector<std::string> MakeLines(int32_t count, bool tab, uint64_t seed) {
 
   const char separator = tab ? '\t' : ',';
   auto field = [tab](const std::string& text) { return tab ? text : CommaField(text); };
+  const std::vector<std::string>& cities = Cities();
   std::vector<std::string> lines;
   lines.reserve(count);
   for (int32_t i = 0; i < count; ++i) {
     const auto& family = kFamily[pick(Count(kFamily))];
     const auto& given = kGiven[pick(Count(kGiven))];
-    // About 300 cities: a prefecture and one of the stems, 47 x 7 = 329.
-    std::string city = std::string(kPrefectures[pick(Count(kPrefectures))]) + kCityStems[pick(Count(kCityStems))];
+    const std::string& city = cities[pick(cities.size())];
     uint64_t price = 1 + pick(10) * pick(1000) * pick(1000);
     char when[80];  // room for any int, so that no truncation can be diagnosed
     std::snprintf(when, sizeof when, "%d/%d/%d %d:%02d:%02d", 2019 + static_cast<int>(pick(6)),
@@ -98,7 +104,7 @@ std::vector<std::string> MakeLines(int32_t count, bool tab, uint64_t seed) {
         when,
         kCategories[pick(Count(kCategories))],
         std::to_string(1 + pick(500)),
-        field(kNotes[pick(Count(kNotes))]),
+        pick(100) < kNoteEmptyPercent ? std::string() : field(kNotes[pick(Count(kNotes))]),
     };
     std::string line = values[0];
     for (size_t k = 1; k < Count(values); ++k) line += separator + values[k];

@@ -2,14 +2,15 @@
 // memory from a fixed seed, written once to files in a scratch directory that
 // main removes at the end.
 //
+// The values come from bench/values.txt, the tables generate.py also reads.
 // Every record has 9 fields:
 //   1 id        a permutation of 1..n: no two equal (few ties)
 //   2 name      kanji            3 kana   katakana
-//   4 city      about 300 values (some ties: about 218 per value in 65,536)
+//   4 city      about 300 values (some ties: about 206 per value in 65,536)
 //   5 price     like 1,234, quoted when it holds a comma
 //   6 datetime  like 2023/1/5 9:03:07
 //   7 category  20 values (many ties: about 3,277 per value in 65,536)
-//   8 quantity  9 note (sometimes quoted, with a comma or a doubled quote)
+//   8 quantity  9 note (30% empty; sometimes quoted, with a comma or a doubled quote)
 // In tab mode the same values are joined by tabs and never quoted.
 #pragma once
 

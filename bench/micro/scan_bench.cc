@@ -1,4 +1,4 @@
-// Record scanning: ReadRecord over a file of 65,536 records (about 5.5 MB, in
+// Record scanning: ReadRecord over a file of 65,536 records (about 5.9 MB, in
 // the page cache after the first pass), each record released at once as the
 // merge does. Reported in bytes of input per second.
 #include <benchmark/benchmark.h>

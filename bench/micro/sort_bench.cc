@@ -1,6 +1,6 @@
 // The chunk sort: SortChunk of one full chunk (65,536 records, in the order
 // read) by a text key with few ties (the id, all distinct), some ties (the
-// city, about 218 records per value) and many ties (the category, about
+// city, about 206 records per value) and many ties (the category, about
 // 3,277 records per value). The buffer is reloaded outside the timing.
 #include <benchmark/benchmark.h>
 
