@@ -46,25 +46,25 @@ inline void PrepareFuzzTarget() {
 // frees them, so that millions of runs neither grow nor look like leaks.
 namespace arena {
 inline constexpr int kCapacity = 1 << 14;
-inline const volatile void* g_live[kCapacity];
-inline int g_count = 0;
-inline bool g_active = false;
-inline bool g_overflow = false;
+inline const volatile void* liveAllocations[kCapacity];
+inline int trackedCount = 0;
+inline bool trackingActive = false;
+inline bool trackingOverflow = false;
 
 inline void OnMalloc(const volatile void* pointer, size_t) {
-  if (!g_active || !pointer) return;
-  if (g_count == kCapacity) {
-    g_overflow = true;
+  if (!trackingActive || !pointer) return;
+  if (trackedCount == kCapacity) {
+    trackingOverflow = true;
     return;
   }
-  g_live[g_count++] = pointer;
+  liveAllocations[trackedCount++] = pointer;
 }
 
 inline void OnFree(const volatile void* pointer) {
-  if (!g_active || !pointer) return;
-  for (int i = g_count - 1; i >= 0; --i) {
-    if (g_live[i] == pointer) {
-      g_live[i] = g_live[--g_count];
+  if (!trackingActive || !pointer) return;
+  for (int i = trackedCount - 1; i >= 0; --i) {
+    if (liveAllocations[i] == pointer) {
+      liveAllocations[i] = liveAllocations[--trackedCount];
       return;
     }
   }
@@ -74,16 +74,16 @@ inline void OnFree(const volatile void* pointer) {
 inline void InstallArenaHooks() { __sanitizer_install_malloc_and_free_hooks(arena::OnMalloc, arena::OnFree); }
 
 inline void BeginArena() {
-  arena::g_count = 0;
-  arena::g_overflow = false;
-  arena::g_active = true;
+  arena::trackedCount = 0;
+  arena::trackingOverflow = false;
+  arena::trackingActive = true;
 }
 
 inline void FreeArena() {
-  arena::g_active = false;
-  for (int i = 0; i < arena::g_count; ++i) std::free(const_cast<void*>(arena::g_live[i]));
-  arena::g_count = 0;
-  if (arena::g_overflow) {
+  arena::trackingActive = false;
+  for (int i = 0; i < arena::trackedCount; ++i) std::free(const_cast<void*>(arena::liveAllocations[i]));
+  arena::trackedCount = 0;
+  if (arena::trackingOverflow) {
     std::fprintf(stderr, "arena overflow: more than %d live allocations\n", arena::kCapacity);
     std::abort();
   }

@@ -20,8 +20,8 @@
 
 namespace {
 
-std::string g_inputPath;
-std::string g_outputPath;
+std::string inputPath;
+std::string outputPath;
 
 bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarnsek-fuzz-XXXXXX";
   char* directory = mkdtemp(pattern.data());
   if (!directory) std::abort();
-  g_inputPath = std::string(directory) + "/in.csv";
-  g_outputPath = std::string(directory) + "/out.csv";
+  inputPath = std::string(directory) + "/in.csv";
+  outputPath = std::string(directory) + "/out.csv";
   return 0;
 }
 
@@ -86,15 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char separator = options.tabSeparated ? '\t' : ',';
   const uint8_t* file = data + 1;
   const size_t fileSize = size - 1;
-  FUZZ_CHECK(WriteWholeFile(g_inputPath, file, fileSize));
+  FUZZ_CHECK(WriteWholeFile(inputPath, file, fileSize));
 
   CsvFile* input = nullptr;
   CsvFile* output = nullptr;
   int32_t records = 0;
   int fatalCode = 0;
   try {
-    input = OpenCsvFile(g_inputPath.c_str(), "rb");
-    output = OpenCsvFile(g_outputPath.c_str(), "wb");
+    input = OpenCsvFile(inputPath.c_str(), "rb");
+    output = OpenCsvFile(outputPath.c_str(), "wb");
     // Every record holds at least one byte of the file, so more reads than
     // bytes mean the reader no longer moves on.
     for (size_t reads = 0;; ++reads) {
@@ -136,6 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string original(reinterpret_cast<const char*>(file), fileSize);
   if (original.find('\0') != std::string::npos) return 0;
-  FUZZ_CHECK(ReadWholeFile(g_outputPath) == ExpectedWriteBack(original, separator));
+  FUZZ_CHECK(ReadWholeFile(outputPath) == ExpectedWriteBack(original, separator));
   return 0;
 }

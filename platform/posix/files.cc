@@ -42,11 +42,11 @@ struct MadeFile {
   ino_t inode;
 };
 constexpr int kMaxMadeFiles = 64;
-MadeFile g_made[kMaxMadeFiles];
-int g_nextMade = 0;
+MadeFile madeFiles[kMaxMadeFiles];
+int nextMadeFile = 0;
 
 MadeFile* FindMade(const char* path) {
-  for (MadeFile& made : g_made) {
+  for (MadeFile& made : madeFiles) {
     if (made.path[0] && std::strcmp(made.path, path) == 0) return &made;
   }
   return nullptr;
@@ -57,8 +57,8 @@ void RememberMade(const char* path, int descriptor) {
   if (std::strlen(path) >= kMaxPath || fstat(descriptor, &status) != 0) return;
   MadeFile* made = FindMade(path);
   if (!made) {
-    made = &g_made[g_nextMade];
-    g_nextMade = (g_nextMade + 1) % kMaxMadeFiles;
+    made = &madeFiles[nextMadeFile];
+    nextMadeFile = (nextMadeFile + 1) % kMaxMadeFiles;
   }
   std::strcpy(made->path, path);
   made->device = status.st_dev;

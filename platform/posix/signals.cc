@@ -9,9 +9,9 @@ namespace {
 
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
-char* const* volatile g_names = nullptr;
-const int32_t* volatile g_count = nullptr;
-volatile int32_t g_capacity = 0;
+char* const* volatile watchedNames = nullptr;
+const int32_t* volatile watchedCount = nullptr;
+volatile int32_t watchedCapacity = 0;
 
 void BlockedSet(sigset_t* set) {
   sigemptyset(set);
@@ -21,10 +21,10 @@ void BlockedSet(sigset_t* set) {
 extern "C" void OnInterrupt(int interrupt) {
   // Every interrupt is blocked while this runs (sa_mask), so the names are
   // deleted once.
-  char* const* names = g_names;
-  if (names && g_count) {
-    int32_t last = *g_count;
-    if (last >= g_capacity) last = g_capacity - 1;
+  char* const* names = watchedNames;
+  if (names && watchedCount) {
+    int32_t last = *watchedCount;
+    if (last >= watchedCapacity) last = watchedCapacity - 1;
     for (int32_t i = 0; i <= last; ++i) {
       if (names[i]) unlink(names[i]);
     }
@@ -57,9 +57,9 @@ void WatchInterrupts() {
 
 void DeleteOnInterrupt(char* const* names, const int32_t* count, int32_t capacity) {
   // The names last: the handler looks at nothing while they are null.
-  g_count = count;
-  g_capacity = capacity;
-  g_names = names;
+  watchedCount = count;
+  watchedCapacity = capacity;
+  watchedNames = names;
 }
 
 void HoldInterrupts() {

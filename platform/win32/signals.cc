@@ -15,12 +15,12 @@ namespace {
 
 constexpr int kMaxHandles = 64;  // far more files than one run opens
 
-HANDLE g_mainThread = nullptr;
-CRITICAL_SECTION g_hold;
-char* const* volatile g_names = nullptr;
-const int32_t* volatile g_count = nullptr;
-volatile int32_t g_capacity = 0;
-void* volatile g_handles[kMaxHandles];
+HANDLE mainThread = nullptr;
+CRITICAL_SECTION holdLock;
+char* const* volatile watchedNames = nullptr;
+const int32_t* volatile watchedCount = nullptr;
+volatile int32_t watchedCapacity = 0;
+void* volatile openHandles[kMaxHandles];
 
 BOOL WINAPI OnInterrupt(DWORD event) {
   switch (event) {
@@ -33,16 +33,16 @@ BOOL WINAPI OnInterrupt(DWORD event) {
     default:
       return FALSE;
   }
-  EnterCriticalSection(&g_hold);  // never left: the run ends here
-  if (g_mainThread) SuspendThread(g_mainThread);
-  for (void* volatile& handle : g_handles) {
+  EnterCriticalSection(&holdLock);  // never left: the run ends here
+  if (mainThread) SuspendThread(mainThread);
+  for (void* volatile& handle : openHandles) {
     if (handle) CloseHandle(static_cast<HANDLE>(handle));
     handle = nullptr;
   }
-  char* const* names = g_names;
-  if (names && g_count) {
-    int32_t last = *g_count;
-    if (last >= g_capacity) last = g_capacity - 1;
+  char* const* names = watchedNames;
+  if (names && watchedCount) {
+    int32_t last = *watchedCount;
+    if (last >= watchedCapacity) last = watchedCapacity - 1;
     for (int32_t i = 0; i <= last; ++i) {
       if (names[i]) DeleteFileA(names[i]);
     }
@@ -55,26 +55,26 @@ BOOL WINAPI OnInterrupt(DWORD event) {
 
 void KeepOpenSystemHandle(int descriptor, void* systemHandle) {
   if (descriptor < 0 || descriptor >= kMaxHandles) return;
-  g_handles[descriptor] = systemHandle;
+  openHandles[descriptor] = systemHandle;
 }
 
 void WatchInterrupts() {
-  InitializeCriticalSection(&g_hold);
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThread, 0, FALSE,
+  InitializeCriticalSection(&holdLock);
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &mainThread, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
   SetConsoleCtrlHandler(OnInterrupt, TRUE);
 }
 
 void DeleteOnInterrupt(char* const* names, const int32_t* count, int32_t capacity) {
-  g_count = count;
-  g_capacity = capacity;
-  g_names = names;
+  watchedCount = count;
+  watchedCapacity = capacity;
+  watchedNames = names;
 }
 
 void HoldInterrupts() {
-  if (g_mainThread) EnterCriticalSection(&g_hold);
+  if (mainThread) EnterCriticalSection(&holdLock);
 }
 
 void ReleaseInterrupts() {
-  if (g_mainThread) LeaveCriticalSection(&g_hold);
+  if (mainThread) LeaveCriticalSection(&holdLock);
 }

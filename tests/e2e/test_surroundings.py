@@ -52,6 +52,24 @@ class SurroundingsTestCase(SortTestCase):
         self.assertTrue(self.read("out.csv") == self.ordered, "the output is not complete")
         self.assertEqual(os.listdir(self.work), [])
 
+    def signal_once_logged(self, args, text, number, **kwargs):
+        """Runs the tool, sends it the signal once its log holds text, and
+        returns its status."""
+        run = self.popen(args, stdout=subprocess.PIPE, **kwargs)
+        try:
+            log = b""
+            while text not in log:
+                line = run.stdout.readline()
+                self.assertTrue(line, "the run ended before the signal")
+                log += line
+            os.kill(run.pid, number)
+            run.communicate(timeout=600)
+        finally:
+            if run.poll() is None:
+                run.kill()
+                run.wait()
+        return run.returncode
+
     def popen(self, args, **kwargs):
         env = dict(os.environ)
         env.setdefault("TZ", "UTC")
@@ -224,39 +242,15 @@ class InterruptTest(SurroundingsTestCase):
         # Only the sort's own run files are deleted; /M files never are.
         args = self.merge_args()
         inputs = {name: self.read(name) for name in ("a.csv", "b.csv")}
-        run = self.popen(args, stdout=subprocess.PIPE)
-        try:
-            log = b""
-            while sj(opened(self.full("b.csv"))) not in log:
-                line = run.stdout.readline()
-                self.assertTrue(line, "the merge ended before the signal")
-                log += line
-            os.kill(run.pid, signal.SIGINT)
-            run.communicate(timeout=600)
-        finally:
-            if run.poll() is None:
-                run.kill()
-                run.wait()
-        self.assertEqual(run.returncode, -signal.SIGINT)
+        status = self.signal_once_logged(args, sj(opened(self.full("b.csv"))), signal.SIGINT)
+        self.assertEqual(status, -signal.SIGINT)
         self.assertEqual({name: self.read(name) for name in inputs}, inputs)
 
     def test_ignored_hangup_stays_ignored(self):
         # As under nohup: the signal ignored at the start changes nothing.
-        run = self.popen(self.sort_args(), stdout=subprocess.PIPE,
-                         preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
-        try:
-            log = b""
-            while self.first_run_file_line() not in log:
-                line = run.stdout.readline()
-                self.assertTrue(line, "the run ended before the signal")
-                log += line
-            os.kill(run.pid, signal.SIGHUP)
-            run.communicate(timeout=600)
-        finally:
-            if run.poll() is None:
-                run.kill()
-                run.wait()
-        self.assertComplete(run.returncode)
+        status = self.signal_once_logged(self.sort_args(), self.first_run_file_line(), signal.SIGHUP,
+                                         preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.assertComplete(status)
 
 
 if __name__ == "__main__":

@@ -15,13 +15,13 @@
 
 namespace {
 
-int g_failures = 0;
+int failures = 0;
 
 #define CHECK(condition)                                       \
   do {                                                         \
     if (!(condition)) {                                        \
       std::printf("FAIL line %d: %s\n", __LINE__, #condition); \
-      ++g_failures;                                            \
+      ++failures;                                              \
     }                                                          \
   } while (0)
 
@@ -240,6 +240,6 @@ int main() {
   CheckBinaryData();
   CheckRunFiles();
   CheckVersion();
-  std::printf("%d failure(s)\n", g_failures);
-  return g_failures == 0 ? 0 : 1;
+  std::printf("%d failure(s)\n", failures);
+  return failures == 0 ? 0 : 1;
 }
