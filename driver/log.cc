@@ -108,11 +108,11 @@ class MessageBuilder {
 };
 
 // Formats one conversion other than %s, %c and %% (a number, in practice)
-// with the C library, from its spec "%...x" with every "*" already replaced.
+// with the C library, from its directive "%...x" with every "*" already replaced.
 template <typename T>
-void AddFormatted(MessageBuilder& message, const char* spec, T value) {
+void AddFormatted(MessageBuilder& message, const char* directive, T value) {
   char text[512];
-  int length = std::snprintf(text, sizeof text, spec, value);
+  int length = std::snprintf(text, sizeof text, directive, value);
   if (length < 0) return;
   message.AddText(text, std::min(static_cast<size_t>(length), sizeof text - 1));
 }
@@ -130,15 +130,15 @@ void FormatMessage(char (&buffer)[512], const char* format, va_list args) {
       message.AddText(start, static_cast<size_t>(p - start));
       continue;
     }
-    // %[flags][width][.precision][length]conversion, rebuilt in spec with
+    // %[flags][width][.precision][length]conversion, rebuilt in directive with
     // the values of any "*".
-    char spec[64] = "%";
+    char directive[64] = "%";
     size_t specLength = 1;
     auto keep = [&](const char* text, size_t size) {
-      size = std::min(size, sizeof spec - 1 - specLength);
-      std::memcpy(spec + specLength, text, size);
+      size = std::min(size, sizeof directive - 1 - specLength);
+      std::memcpy(directive + specLength, text, size);
       specLength += size;
-      spec[specLength] = '\0';
+      directive[specLength] = '\0';
     };
     ++p;
     bool leftAlign = false;
@@ -209,42 +209,42 @@ void FormatMessage(char (&buffer)[512], const char* format, va_list args) {
       const bool isSigned = conversion == 'd' || conversion == 'i';
       if (lengthModifier == 'l' && twoLengthLetters) {
         if (isSigned)
-          AddFormatted(message, spec, va_arg(args, long long));
+          AddFormatted(message, directive, va_arg(args, long long));
         else
-          AddFormatted(message, spec, va_arg(args, unsigned long long));
+          AddFormatted(message, directive, va_arg(args, unsigned long long));
       } else if (lengthModifier == 'l') {  // NOLINT(bugprone-branch-clone): long is not size_t on Windows
         if (isSigned)
-          AddFormatted(message, spec, va_arg(args, long));
+          AddFormatted(message, directive, va_arg(args, long));
         else
-          AddFormatted(message, spec, va_arg(args, unsigned long));
+          AddFormatted(message, directive, va_arg(args, unsigned long));
       } else if (lengthModifier == 'z') {
         if (isSigned)
-          AddFormatted(message, spec, va_arg(args, std::make_signed_t<size_t>));
+          AddFormatted(message, directive, va_arg(args, std::make_signed_t<size_t>));
         else
-          AddFormatted(message, spec, va_arg(args, size_t));
+          AddFormatted(message, directive, va_arg(args, size_t));
       } else if (lengthModifier == 'j') {
         if (isSigned)
-          AddFormatted(message, spec, va_arg(args, intmax_t));
+          AddFormatted(message, directive, va_arg(args, intmax_t));
         else
-          AddFormatted(message, spec, va_arg(args, uintmax_t));
+          AddFormatted(message, directive, va_arg(args, uintmax_t));
       } else if (lengthModifier == 't') {
         if (isSigned)
-          AddFormatted(message, spec, va_arg(args, ptrdiff_t));
+          AddFormatted(message, directive, va_arg(args, ptrdiff_t));
         else
-          AddFormatted(message, spec, va_arg(args, std::make_unsigned_t<ptrdiff_t>));
+          AddFormatted(message, directive, va_arg(args, std::make_unsigned_t<ptrdiff_t>));
       } else {
         if (isSigned)
-          AddFormatted(message, spec, va_arg(args, int));
+          AddFormatted(message, directive, va_arg(args, int));
         else
-          AddFormatted(message, spec, va_arg(args, unsigned));
+          AddFormatted(message, directive, va_arg(args, unsigned));
       }
     } else if (std::strchr("fFeEgGaA", conversion)) {
       if (lengthModifier == 'L')
-        AddFormatted(message, spec, va_arg(args, long double));
+        AddFormatted(message, directive, va_arg(args, long double));
       else
-        AddFormatted(message, spec, va_arg(args, double));
+        AddFormatted(message, directive, va_arg(args, double));
     } else if (conversion == 'p') {
-      AddFormatted(message, spec, va_arg(args, void*));
+      AddFormatted(message, directive, va_arg(args, void*));
     } else {
       // %n and anything unknown: nothing is written through a message.
       break;

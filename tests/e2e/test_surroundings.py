@@ -214,6 +214,9 @@ class InterruptTest(SurroundingsTestCase):
                     # Stopped, the run is looked at; the interrupt is taken as
                     # soon as it goes on.
                     os.kill(run.pid, signal.SIGSTOP)
+                    # A signal sent is not yet taken: wait until the run has
+                    # really stopped, or it may still write a line meanwhile.
+                    os.waitpid(run.pid, os.WUNTRACED)
                     os.set_blocking(run.stdout.fileno(), False)
                     log += run.stdout.read() or b""
                     os.set_blocking(run.stdout.fileno(), True)
