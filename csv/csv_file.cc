@@ -158,26 +158,75 @@ void CloseCsvFile(CsvFile* file) {
   LogMessage(msg::kFileClosed, file->path);
   std::free(file->path);
   std::free(file->buffer);
+  std::free(file->recordStore);
   std::free(file);
 }
 
-CsvRecord* MakeRecord(const char* texts, uint32_t textLength, const int32_t* starts, int32_t fieldCount) {
-  // In the arena a record keeps only the slots of its fields, the texts right
-  // after them: a chunk of 9-field records takes a third of the memory, and
-  // writing it out in sorted order, a cache miss or two per record, took half
-  // as long (bench/run.py, row number).
-  const size_t slots = arenaActive ? static_cast<size_t>(fieldCount) : static_cast<size_t>(kMaxFields);
+namespace {
+
+// Lays a record out in block: its header with `slots` field slots, then its
+// texts; when `fromLine`, the byte before each field but the first and the
+// last byte are made zero bytes.
+CsvRecord* PlaceRecord(void* block, size_t slots, const char* texts, uint32_t textLength,
+                       const int32_t* starts, int32_t fieldCount, bool fromLine) {
   const size_t header = offsetof(CsvRecord, fields) + slots * sizeof(char*);
-  void* block = AllocateRecordBlock(header + textLength);
-  if (!block) FatalError(exit_code::kAllocation, msg::kCsvRecordAlloc);
   CsvRecord* record = static_cast<CsvRecord*>(block);
   char* copy = static_cast<char*>(block) + header;
   std::memcpy(copy, texts, textLength);
   record->fieldCount = fieldCount;
   record->textLength = textLength;
+  if (fromLine) {
+    copy[textLength - 1] = '\0';
+    for (int32_t i = 1; i < fieldCount; ++i) copy[starts[i] - 1] = '\0';
+  }
   for (int32_t i = 0; i < fieldCount; ++i) record->fields[i] = copy + starts[i];
   for (size_t i = static_cast<size_t>(fieldCount); i < slots; ++i) record->fields[i] = nullptr;
   return record;
+}
+
+// The largest record a read can make, with the slots of its fields only.
+constexpr size_t kRecordStoreSize =
+    offsetof(CsvRecord, fields) + kMaxFields * sizeof(char*) + kMaxRecordLength + kMaxFields + 16;
+
+// A new record in `file`'s block when it keeps one (any file may be null),
+// else as MakeRecord makes it.
+CsvRecord* NewRecord(CsvFile* file, const char* texts, uint32_t textLength, const int32_t* starts,
+                     int32_t fieldCount, bool fromLine) {
+  // Such a block, like the arena, gives a record only the slots of its
+  // fields, the texts right after them: nothing reads beyond them. In the
+  // arena a chunk of 9-field records takes a third of the memory, and writing
+  // it out in sorted order, a cache miss or two per record, took half as long
+  // (bench/run.py, row number).
+  if (file && file->recordStore) {
+    return PlaceRecord(file->recordStore, static_cast<size_t>(fieldCount), texts, textLength, starts,
+                       fieldCount, fromLine);
+  }
+  const size_t slots = arenaActive ? static_cast<size_t>(fieldCount) : static_cast<size_t>(kMaxFields);
+  void* block = AllocateRecordBlock(offsetof(CsvRecord, fields) + slots * sizeof(char*) + textLength);
+  if (!block) FatalError(exit_code::kAllocation, msg::kCsvRecordAlloc);
+  return PlaceRecord(block, slots, texts, textLength, starts, fieldCount, fromLine);
+}
+
+}  // namespace
+
+CsvRecord* MakeRecord(const char* texts, uint32_t textLength, const int32_t* starts, int32_t fieldCount) {
+  return NewRecord(nullptr, texts, textLength, starts, fieldCount, false);
+}
+
+CsvRecord* MakeRecordOf(CsvFile* file, const char* texts, uint32_t textLength, const int32_t* starts,
+                        int32_t fieldCount) {
+  return NewRecord(file, texts, textLength, starts, fieldCount, false);
+}
+
+CsvRecord* MakeRecordFromLine(CsvFile* file, const char* line, uint32_t textLength, const int32_t* starts,
+                              int32_t fieldCount) {
+  return NewRecord(file, line, textLength, starts, fieldCount, true);
+}
+
+void KeepOneRecord(CsvFile* file) {
+  if (file->recordStore) return;
+  file->recordStore = std::malloc(kRecordStoreSize);
+  if (!file->recordStore) FatalError(exit_code::kAllocation, msg::kCsvRecordAlloc);
 }
 
 // A record is its line already, but for the zero bytes that end its texts:
