@@ -37,6 +37,17 @@ struct KeyValue {
 // finds equal hash alike.
 [[nodiscard]] uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key);
 
+// Whether OrderWord gives a key's values a word whose order decides: number
+// and date-time keys (the word is the whole value) and text keys (its first
+// bytes).
+[[nodiscard]] bool HasOrderWord(const CsvSortKey& key);
+// An integer of a present value whose unsigned order is the key's order, the
+// key's direction applied: for a number or date-time key equal exactly when
+// the values compare equal; for a text key the first 8 bytes of the unquoted
+// text, so that two different words order their values, two equal ones tell
+// nothing. A number with too many digits gets 0.
+[[nodiscard]] uint64_t OrderWord(const KeyValue& value, const CsvSortKey& key);
+
 // CompareRecords on values computed by KeyValueOf for each of the run's
 // keyCount keys in order.
 [[nodiscard]] int CompareRecordValues(const KeyValue* first, const KeyValue* second,

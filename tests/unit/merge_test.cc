@@ -158,33 +158,68 @@ TEST_F(SortMerge, FileThatCannotBeDeletedEndsTheRunAfterACompleteOutput) {
 // key field (whose comparisons tell nothing) the scan's own order of
 // comparisons. Random inputs with many ties, some with short records.
 TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
+  // The first key in turn: text ascending, text descending, number ascending.
+  // The texts share their first 8 bytes or are shorter, some are quoted: the
+  // tree orders by the first 8 unquoted bytes before it compares values.
+  struct Value {
+    const char* field;
+    const char* unquoted;
+    double number;
+  };
+  const Value texts[] = {{"abcdefgh1", "abcdefgh1", 0},
+                         {"abcdefgh", "abcdefgh", 0},
+                         {"\"abcdefgh\"\"0\"", "abcdefgh\"0", 0},
+                         {"abc", "abc", 0},
+                         {"\"ab,c\"", "ab,c", 0},
+                         {"b", "b", 0}};
+  const Value numbers[] = {{"10", "", 10},          {"9", "", 9},     {"-1", "", -1},
+                           {"\"1,000\"", "", 1000}, {"1.5", "", 1.5}, {"-0", "", 0}};
   CsvSortKey number{kKeyNumber, 1, -1};
   options_.sortKeys[1] = &number;
   std::srand(7);
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < 60; ++round) {
+    const int firstKey = round % 3;
+    key_ = firstKey == 2 ? CsvSortKey{kKeyNumber, 0, 1} : CsvSortKey{kKeyText, 0, firstKey == 0 ? 1 : -1};
+    const Value* values = firstKey == 2 ? numbers : texts;
     const int count = 2 + std::rand() % 18;
     const bool shortRecords = round % 2 == 1;
-    std::vector<std::vector<std::string>> inputs(count);
+    struct Line {
+      int value;
+      char second;  // the digit of field 2, or 0 for none
+      std::string text;
+    };
+    std::vector<std::vector<Line>> inputs(count);
     options_.fileCount = 0;
     for (int i = 0; i < count; ++i) {
       std::string bytes;
       for (int n = std::rand() % 6; n > 0; --n) {
-        std::string line(1, static_cast<char>('a' + std::rand() % 3));
+        Line line{std::rand() % 6, 0, ""};
+        line.text = values[line.value].field;
         if (!shortRecords || std::rand() % 5 != 0) {
-          line.push_back(',');
-          line.push_back(static_cast<char>('0' + std::rand() % 3));
+          line.second = static_cast<char>('0' + std::rand() % 3);
+          line.text += std::string(",") + line.second;
         }
         inputs[i].push_back(line);
-        bytes += line + "\r\n";
+        bytes += line.text + "\r\n";
       }
       AddInput("in" + std::to_string(round) + "_" + std::to_string(i) + ".csv", bytes);
     }
-    // The scan, on the lines: field 1 as text, then field 2 as a number
+    // The scan, on the lines: the first key, then field 2 as a number
     // (descending) when both records have it.
-    auto compare = [](const std::string& a, const std::string& b) {
-      if (a[0] != b[0]) return a[0] < b[0] ? -1 : 1;
-      if (a.size() < 3 || b.size() < 3) return 0;
-      return a[2] == b[2] ? 0 : (a[2] > b[2] ? -1 : 1);
+    auto compare = [&](const Line& a, const Line& b) {
+      int first = 0;
+      if (firstKey == 2) {
+        const double x = values[a.value].number;
+        const double y = values[b.value].number;
+        first = x < y ? -1 : (x > y ? 1 : 0);
+      } else {
+        first = std::string(values[a.value].unquoted).compare(values[b.value].unquoted);
+        first = (first > 0) - (first < 0);
+        if (firstKey == 1) first = -first;
+      }
+      if (first != 0) return first;
+      if (a.second == 0 || b.second == 0) return 0;
+      return a.second == b.second ? 0 : (a.second > b.second ? -1 : 1);
     };
     std::vector<size_t> next(count, 0);
     std::string expected;
@@ -195,7 +230,7 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
         if (best < 0 || compare(inputs[i][next[i]], inputs[best][next[best]]) <= 0) best = i;
       }
       if (best < 0) break;
-      expected += inputs[best][next[best]++] + "\r\n";
+      expected += inputs[best][next[best]++].text + "\r\n";
     }
     (void)Merge();
     ASSERT_EQ(Output(), expected) << "round " << round;
