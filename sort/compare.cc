@@ -5,6 +5,7 @@
 #include "sort/compare.h"
 
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -303,31 +304,51 @@ bool HasOrderWord(const CsvSortKey& key) {
 // every bit, a clear one only the sign bit. -0 is made 0 first, as -0 equals
 // 0; no NaN can be read. Text bytes are taken most significant first; a text
 // holds no zero byte, so a shorter text's padding sorts it first.
-uint64_t OrderWord(const KeyValue& value, const CsvSortKey& key) {
-  uint64_t word = 0;
+bool OrderWords(const KeyValue& value, const CsvSortKey& key, uint64_t (&words)[2]) {
+  words[0] = 0;
+  words[1] = 0;
+  bool whole = true;
   switch (key.keyType) {
     case kKeyNumber: {
-      if (value.tooManyDigits) return 0;
+      if (value.tooManyDigits) return false;
       const double number = value.number == 0.0 ? 0.0 : value.number;
-      std::memcpy(&word, &number, sizeof word);
-      word = (word >> 63) != 0 ? ~word : word | (uint64_t{1} << 63);
+      std::memcpy(&words[0], &number, sizeof words[0]);
+      words[0] = (words[0] >> 63) != 0 ? ~words[0] : words[0] | (uint64_t{1} << 63);
       break;
     }
     case kKeyDateTime:
-      word = value.dateTime;
+      words[0] = value.dateTime;
       break;
     default: {
-      UnquotedReader reader(value.text, kMaxRecordLength);
-      for (int b = 0; b < 8; ++b) {
-        word <<= 8;
-        if (!value.quoted && static_cast<uint32_t>(b) >= value.length) continue;
-        word |=
-            static_cast<uint64_t>(value.quoted ? reader.Next() : static_cast<unsigned char>(value.text[b]));
+      unsigned char bytes[16] = {};
+      if (value.quoted) {
+        UnquotedReader reader(value.text, kMaxRecordLength);
+        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(reader.Next());
+        whole = reader.Next() == 0;
+      } else {
+        std::memcpy(bytes, value.text, value.length < 16 ? value.length : 16);
+        whole = value.length <= 16;
+      }
+      // The first byte most significant.
+      std::memcpy(words, bytes, sizeof bytes);
+      if constexpr (std::endian::native == std::endian::little) {
+        words[0] = __builtin_bswap64(words[0]);
+        words[1] = __builtin_bswap64(words[1]);
       }
       break;
     }
   }
-  return key.order < 0 ? ~word : word;
+  if (key.order < 0) {
+    words[0] = ~words[0];
+    words[1] = ~words[1];
+  }
+  return whole;
+}
+
+uint64_t OrderWord(const KeyValue& value, const CsvSortKey& key) {
+  uint64_t words[2];
+  (void)OrderWords(value, key, words);
+  return words[0];
 }
 
 int CompareRecordValues(const KeyValue* first, const KeyValue* second, const CsvSortOption& options,

@@ -37,15 +37,19 @@ struct KeyValue {
 // finds equal hash alike.
 [[nodiscard]] uint64_t HashKeyValue(const KeyValue& value, const CsvSortKey& key);
 
-// Whether OrderWord gives a key's values a word whose order decides: number
-// and date-time keys (the word is the whole value) and text keys (its first
-// bytes).
+// Whether OrderWords gives a key's values words whose order decides: number
+// and date-time keys (the words hold the whole value) and text keys (its
+// first 16 bytes).
 [[nodiscard]] bool HasOrderWord(const CsvSortKey& key);
-// An integer of a present value whose unsigned order is the key's order, the
-// key's direction applied: for a number or date-time key equal exactly when
-// the values compare equal; for a text key the first 8 bytes of the unquoted
-// text, so that two different words order their values, two equal ones tell
-// nothing. A number with too many digits gets 0.
+// Two integers of a present value whose unsigned order, the first word then
+// the second, is the key's order, the key's direction applied, so that
+// different words order their values: for a number or date-time key the
+// whole value in words[0] (words[1] is 0); for a text key its first 16
+// unquoted bytes. Returns whether the words hold the whole value, so that
+// equal words mean equal values: always but for a number with too many
+// digits (whose words are 0) and a text of more than 16 bytes.
+bool OrderWords(const KeyValue& value, const CsvSortKey& key, uint64_t (&words)[2]);
+// words[0] of OrderWords.
 [[nodiscard]] uint64_t OrderWord(const KeyValue& value, const CsvSortKey& key);
 
 // CompareRecords on values computed by KeyValueOf for each of the run's

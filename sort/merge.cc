@@ -25,12 +25,16 @@ CsvRecord* headerRecord = nullptr;
 KeyValue currentValues[kMaxMergeFiles][kMaxSortKeys];
 int keyCount = 0;
 
-// The first key's order word of each current record, when the first key has
-// one: the tree compares two records by these words first and by their values
-// only on equal words. On a number key that took the choice of the next
-// record from 362 to 245 instructions a record, and making the word costs 50
-// (callgrind over bench/run.py, row number).
-uint64_t firstWords[kMaxMergeFiles];
+// The first key's order words of each current record, when the first key has
+// them: the tree compares two records by these words first, and by their
+// values only on equal words, from the second key on when the words hold the
+// whole first values. That took the choice of the next record from 362 to
+// 253 instructions a record on a number key, and from 498 to 302 on a text
+// key (a city of up to 16 bytes), where making the words costs 63
+// (callgrind over bench/run.py, rows number and text).
+uint64_t firstWords[kMaxMergeFiles];   // words[0]
+uint64_t secondWords[kMaxMergeFiles];  // words[1]
+bool wholeWords[kMaxMergeFiles];       // the words hold the whole first value
 bool byFirstWord = false;
 
 // While every current record holds every key field and no over-long number,
@@ -46,16 +50,33 @@ bool ordered = true;
 constexpr int kLeaves = 32;  // a power of 2 above the 19 inputs
 int tree[2 * kLeaves];       // the winning input of each subtree, -1 for none
 
+// The winner of two records whose first words are equal, or of any two
+// records when there are no words.
+int WinnerOnValues(int left, int right, const CsvSortOption& options) {
+  int from = 0;  // the first key still to compare
+  if (byFirstWord) {
+    if (secondWords[right] != secondWords[left]) return secondWords[right] < secondWords[left] ? right : left;
+    if (wholeWords[right] && wholeWords[left]) from = 1;
+  }
+  // Every current record holds every key here: the comparison records no
+  // warning.
+  for (int k = from; k < keyCount; ++k) {
+    const int result =
+        CompareKeyValues(currentValues[right][k], currentValues[left][k], *options.sortKeys[k]);
+    if (result != 0) return result < 0 ? right : left;
+  }
+  return right;
+}
+
 // The winner of two subtrees' winners: the smaller record, the later input on
 // a tie, as the scan chooses. left's input comes before right's.
-int Winner(int left, int right, const CsvSortOption& options) {
+inline int Winner(int left, int right, const CsvSortOption& options) {
   if (left < 0) return right;
   if (right < 0) return left;
   if (byFirstWord && firstWords[right] != firstWords[left]) {
     return firstWords[right] < firstWords[left] ? right : left;
   }
-  return CompareRecordValues(currentValues[right], currentValues[left], options, keyCount) <= 0 ? right
-                                                                                                : left;
+  return WinnerOnValues(left, right, options);
 }
 
 void ReplayFrom(int slot, int value, const CsvSortOption& options) {
@@ -76,7 +97,12 @@ void ReadNext(CsvFile* (&inputs)[kMaxMergeFiles], int slot, const CsvSortOption&
       const KeyValue& value = currentValues[slot][k] = KeyValueOf(input->record, *options.sortKeys[k]);
       if (!value.present || value.tooManyDigits) ordered = false;
     }
-    if (byFirstWord) firstWords[slot] = OrderWord(currentValues[slot][0], *options.sortKeys[0]);
+    if (byFirstWord) {
+      uint64_t words[2];
+      wholeWords[slot] = OrderWords(currentValues[slot][0], *options.sortKeys[0], words);
+      firstWords[slot] = words[0];
+      secondWords[slot] = words[1];
+    }
     return;
   }
   LogMessage(msg::kInputRead, input->path, input->lineCount);

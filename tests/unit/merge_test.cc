@@ -159,8 +159,9 @@ TEST_F(SortMerge, FileThatCannotBeDeletedEndsTheRunAfterACompleteOutput) {
 // comparisons. Random inputs with many ties, some with short records.
 TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
   // The first key in turn: text ascending, text descending, number ascending.
-  // The texts share their first 8 bytes or are shorter, some are quoted: the
-  // tree orders by the first 8 unquoted bytes before it compares values.
+  // The texts share their first 8 or 16 bytes or are shorter, some are
+  // quoted: the tree orders by the first 16 unquoted bytes before it compares
+  // values, and takes equal words of shorter texts for equal texts.
   struct Value {
     const char* field;
     const char* unquoted;
@@ -171,9 +172,11 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
                          {"\"abcdefgh\"\"0\"", "abcdefgh\"0", 0},
                          {"abc", "abc", 0},
                          {"\"ab,c\"", "ab,c", 0},
-                         {"b", "b", 0}};
-  const Value numbers[] = {{"10", "", 10},          {"9", "", 9},     {"-1", "", -1},
-                           {"\"1,000\"", "", 1000}, {"1.5", "", 1.5}, {"-0", "", 0}};
+                         {"b", "b", 0},
+                         {"abcdefghijklmnopB", "abcdefghijklmnopB", 0},
+                         {"\"abcdefghijklmnop\"\"\"", "abcdefghijklmnop\"", 0}};
+  const Value numbers[] = {{"10", "", 10},   {"9", "", 9},  {"-1", "", -1}, {"\"1,000\"", "", 1000},
+                           {"1.5", "", 1.5}, {"-0", "", 0}, {"2", "", 2},   {"-2.5", "", -2.5}};
   CsvSortKey number{kKeyNumber, 1, -1};
   options_.sortKeys[1] = &number;
   std::srand(7);
@@ -193,7 +196,7 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
     for (int i = 0; i < count; ++i) {
       std::string bytes;
       for (int n = std::rand() % 6; n > 0; --n) {
-        Line line{std::rand() % 6, 0, ""};
+        Line line{std::rand() % 8, 0, ""};
         line.text = values[line.value].field;
         if (!shortRecords || std::rand() % 5 != 0) {
           line.second = static_cast<char>('0' + std::rand() % 3);
