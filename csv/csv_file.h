@@ -72,6 +72,10 @@ void KeepOneRecord(CsvFile* file);
 // Reads one record into a new CsvRecord that becomes file->record: the
 // record syntax of both formats and the limits (csv/record_reader.cc).
 void ReadRecord(CsvFile* file, const CsvSortOption& options);
+// For tests and fuzzing: with false, ReadRecord takes every record through
+// the byte-by-byte scanners, never through the whole-record loop, so that the
+// two can be held against each other.
+void SetWholeRecordScan(bool enabled);
 
 // A new record of fieldCount (0 to 64) field texts: texts holds them one after
 // the other, each ended by its zero byte, textLength bytes in all (at most

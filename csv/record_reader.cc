@@ -32,9 +32,10 @@ namespace {
 // bounded by the record-length limit, plus one zero byte per field.
 constexpr int kRecordTextSize = kMaxRecordLength + kMaxFields + 16;
 
-int32_t recordLength = 0;  // bytes read for the record, against kMaxRecordLength
-int32_t fieldLength = 0;   // bytes in the field being scanned
-int32_t textLength = 0;    // bytes used in recordText
+bool wholeRecordScan = true;  // SetWholeRecordScan
+int32_t recordLength = 0;     // bytes read for the record, against kMaxRecordLength
+int32_t fieldLength = 0;      // bytes in the field being scanned
+int32_t textLength = 0;       // bytes used in recordText
 // Whole-record reading moves 16 bytes at a time: the area has room for 16
 // more, as a read buffer has.
 char recordText[kRecordTextSize + kScanSlack];
@@ -358,6 +359,8 @@ char* ScanQuotedField(int* current, CsvFile* file) {
 
 }  // namespace
 
+void SetWholeRecordScan(bool enabled) { wholeRecordScan = enabled; }
+
 void ReadRecord(CsvFile* file, const CsvSortOption& options) {
   recordLength = 0;
   textLength = 0;
@@ -365,7 +368,8 @@ void ReadRecord(CsvFile* file, const CsvSortOption& options) {
   int32_t fieldCount = 0;
 
   const unsigned char* line = nullptr;
-  if (const uint32_t length = ScanWholeRecord(file, options.tabSeparated, starts, &fieldCount, &line)) {
+  if (const uint32_t length =
+          wholeRecordScan ? ScanWholeRecord(file, options.tabSeparated, starts, &fieldCount, &line) : 0) {
     ++file->lineCount;
     file->record = MakeRecordFromLine(file, reinterpret_cast<const char*>(line), length, starts, fieldCount);
     return;

@@ -5,7 +5,9 @@
 // without CR LF changes: CR LF is added, after a trailing separator (which
 // holds no field) is dropped, or after a lone CR that followed a closing quote.
 // A zero byte ends a field and its record early, so files holding one are only
-// checked for a clean end.
+// checked for a clean end. Every file is read twice, with and without the
+// whole-record loop, and both readings must give the same records and the
+// same end.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "csv/csv_file.h"
 #include "driver/exit_codes.h"
@@ -79,19 +82,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
-  CsvSortOption options{};
-  options.tabSeparated = (data[0] & 1) != 0;
-  const char separator = options.tabSeparated ? '\t' : ',';
-  const uint8_t* file = data + 1;
-  const size_t fileSize = size - 1;
-  FUZZ_CHECK(WriteWholeFile(inputPath, file, fileSize));
+namespace {
 
+// One reading of the input file: its records' fields, and the exit code of
+// a fatal end (0 for none). The records are written back to the output file.
+struct Reading {
+  std::vector<std::vector<std::string>> records;
+  int fatalCode = 0;
+};
+
+Reading ReadInput(const CsvSortOption& options, size_t fileSize) {
+  Reading reading;
   CsvFile* input = nullptr;
   CsvFile* output = nullptr;
   int32_t records = 0;
-  int fatalCode = 0;
   try {
     input = OpenCsvFile(inputPath.c_str(), "rb");
     output = OpenCsvFile(outputPath.c_str(), "wb");
@@ -105,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (record->fieldCount > 0) {
         for (int i = 0; i < record->fieldCount; ++i) FUZZ_CHECK(record->fields[i] != nullptr);
         for (int i = record->fieldCount; i < kMaxFields; ++i) FUZZ_CHECK(record->fields[i] == nullptr);
+        reading.records.emplace_back(record->fields, record->fields + record->fieldCount);
         output->record = record;
         WriteRecord(output, options);
         output->record = nullptr;
@@ -124,14 +129,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CloseCsvFile(output);
     output = nullptr;
   } catch (const FatalEnd& end) {
-    fatalCode = end.exitCode;
+    reading.fatalCode = end.exitCode;
     // The fatal end closed the streams; what is left is freed here.
     if (input) CloseCsvFile(input);
     if (output) CloseCsvFile(output);
   }
+  return reading;
+}
 
-  if (fatalCode != 0) {
-    FUZZ_CHECK(fatalCode == exit_code::kInvalidSequence || fatalCode == exit_code::kLimit);
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  CsvSortOption options{};
+  options.tabSeparated = (data[0] & 1) != 0;
+  const char separator = options.tabSeparated ? '\t' : ',';
+  const uint8_t* file = data + 1;
+  const size_t fileSize = size - 1;
+  FUZZ_CHECK(WriteWholeFile(inputPath, file, fileSize));
+
+  SetWholeRecordScan(false);
+  const Reading scanned = ReadInput(options, fileSize);
+  SetWholeRecordScan(true);
+  const Reading reading = ReadInput(options, fileSize);
+  FUZZ_CHECK(reading.fatalCode == scanned.fatalCode);
+  FUZZ_CHECK(reading.records == scanned.records);
+
+  if (reading.fatalCode != 0) {
+    FUZZ_CHECK(reading.fatalCode == exit_code::kInvalidSequence || reading.fatalCode == exit_code::kLimit);
     return 0;
   }
   const std::string original(reinterpret_cast<const char*>(file), fileSize);
