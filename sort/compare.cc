@@ -4,10 +4,12 @@
 // those of comparing the unquoted copies.
 #include "sort/compare.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "driver/exit_codes.h"
 #include "driver/log.h"
@@ -404,9 +406,45 @@ void ReadDateGroups(const char* text, int (&values)[kDateGroups]) {
   }
 }
 
+// DateTimeValue of a text without a double quote, read straight, the value
+// built as the groups end: false, having read nothing of use, when the text
+// holds a quote. A date-time field like 2023/9/28 13:16:55 took 468
+// instructions through the unquoted reader and takes 281 (callgrind over
+// bench/run.py, row date, where the ranking and the merge each read every
+// date-time).
+bool PlainDateTimeValue(const char* text, uint64_t* value) {
+  uint64_t total = 0;  // the groups ended so far
+  unsigned group = 0;  // the value of the group in progress
+  int digits = 0;      // digits seen in it
+  int limit = 4;       // digits it keeps
+  int ended = 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text);; ++p) {
+    const unsigned digit = static_cast<unsigned>(*p - '0');
+    if (digit < 10) {
+      if (digits < limit) group = group * 10 + digit;
+      ++digits;
+      continue;
+    }
+    if (*p == '"') return false;
+    if (digits > 0) {
+      total = total * 100 + group;
+      group = 0;
+      digits = 0;
+      limit = 2;
+      if (++ended == kDateGroups) break;
+    }
+    if (*p == 0) break;
+  }
+  for (; ended < kDateGroups; ++ended) total *= 100;
+  *value = total;
+  return true;
+}
+
 }  // namespace
 
 uint64_t DateTimeValue(const char* text) {
+  uint64_t plain = 0;
+  if (text && PlainDateTimeValue(text, &plain)) return plain;
   int values[kDateGroups] = {};
   ReadDateGroups(text, values);
   uint64_t value = static_cast<uint64_t>(values[0]);
