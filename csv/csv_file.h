@@ -27,10 +27,10 @@ struct CsvRecord {
 };
 
 // Bytes a file reads or writes through at once; a read buffer holds
-// kScanSlack bytes more than it ever fills, so that the reader may look at 16
+// kScanSlack bytes more than it ever fills, so that the reader may look at 64
 // bytes at a time near the end of what was read.
 inline constexpr int32_t kFileBufferSize = 256 * 1024;
-inline constexpr int kScanSlack = 16;
+inline constexpr int kScanSlack = 64;
 static_assert(kMaxRecordLength + 2 < kFileBufferSize, "a record is written into the buffer at once");
 
 struct CsvFile {

@@ -36,9 +36,7 @@ bool wholeRecordScan = true;  // SetWholeRecordScan
 int32_t recordLength = 0;     // bytes read for the record, against kMaxRecordLength
 int32_t fieldLength = 0;      // bytes in the field being scanned
 int32_t textLength = 0;       // bytes used in recordText
-// Whole-record reading moves 16 bytes at a time: the area has room for 16
-// more, as a read buffer has.
-char recordText[kRecordTextSize + kScanSlack];
+char recordText[kRecordTextSize];
 
 [[noreturn]] void FailRecordTooLong(const CsvFile* file) {
   FatalError(exit_code::kLimit, msg::kRecordTooLong, file->lineCount + 1);
@@ -70,22 +68,21 @@ void CheckOverLength(CsvFile* file, int byte) {
 
 int NextByte(CsvFile* file);
 
-// The buffer is used up: refills it from the file and returns its first
-// byte, or -1 at the end. The end, once met, stays: the indicator is set and
-// nothing more is read.
-int RefillAndNextByte(CsvFile* file) {
-  if (file->atEnd) return -1;
+// The buffer is used up: refills it from the file; false at the end. The
+// end, once met, stays: the indicator is set and nothing more is read.
+bool Refill(CsvFile* file) {
+  if (file->atEnd) return false;
   int error = 0;
   ptrdiff_t count = ReadPlatformFile(file->stream, file->buffer, kFileBufferSize, &error);
   if (count < 0) FatalError(exit_code::kReadWrite, msg::kReadFailed, file->path, error);
   file->bufferPosition = 0;
   file->bufferLength = static_cast<int32_t>(count);
-  if (count == 0) {
-    file->atEnd = true;
-    return -1;
-  }
-  return NextByte(file);
+  if (count == 0) file->atEnd = true;
+  return count != 0;
 }
+
+// Refills the buffer and returns its first byte, or -1 at the end.
+int RefillAndNextByte(CsvFile* file) { return Refill(file) ? NextByte(file) : -1; }
 
 // One byte of the record being read, counted against the record-length limit,
 // or -1 at the end of the file.
@@ -195,43 +192,56 @@ char* ScanUnquotedField(int* current, CsvFile* file) {
   }
 }
 
-// The bytes that matter to the whole-record loop among the 16 at `at`, as
-// bits: in comma mode the comma, double quote, CR, LF and zero byte, in tab
-// mode the tab, CR and zero byte. *separators gets the separators alone and
-// *quotes the double quotes and zero bytes, all that matters within quotes.
-// Reads 16 bytes whatever the record's length: a read buffer has that slack
+// The bytes among the 64 at `at` that the whole-record loop looks at, one bit
+// each: separators (comma, or tab in tab mode), double quotes (comma mode
+// only), CR, LF (comma mode only: in tab mode it is data) and zero bytes.
+// Reads 64 bytes whatever the record's length: a read buffer has that slack
 // beyond what it holds.
 struct Marks {
-  uint32_t all;
-  uint32_t separators;
-  uint32_t quotes;
+  uint64_t separators;
+  uint64_t quotes;
+  uint64_t carriageReturns;
+  uint64_t lineFeeds;
+  uint64_t zeros;
 };
 
 inline Marks MarkBytes(const unsigned char* at, bool tabMode) {
 #if defined(__SSE2__) && !defined(TARNSEK_SCALAR)
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-  const __m128i zero = _mm_cmpeq_epi8(bytes, _mm_setzero_si128());
-  const __m128i carriageReturn = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'));
-  const __m128i separator = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(tabMode ? '\t' : ','));
-  const auto bits = [](__m128i lanes) { return static_cast<uint32_t>(_mm_movemask_epi8(lanes)); };
-  if (tabMode) return {bits(_mm_or_si128(_mm_or_si128(zero, carriageReturn), separator)), bits(separator), 0};
-  const __m128i quote = _mm_or_si128(zero, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')));
-  const __m128i rest =
-      _mm_or_si128(separator, _mm_or_si128(carriageReturn, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
-  return {bits(_mm_or_si128(quote, rest)), bits(separator), bits(quote)};
+  __m128i bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * i));
+  const auto bitsOf = [&bytes](char byte) {
+    const __m128i wanted = _mm_set1_epi8(byte);
+    uint64_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+      bits |=
+          static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes[i], wanted))))
+          << (16 * i);
+    }
+    return bits;
+  };
+  if (tabMode) return {bitsOf('\t'), 0, bitsOf('\r'), 0, bitsOf('\0')};
+  return {bitsOf(','), bitsOf('"'), bitsOf('\r'), bitsOf('\n'), bitsOf('\0')};
 #else
-  Marks marks{0, 0, 0};
-  for (int i = 0; i < 16; ++i) {
+  Marks marks{0, 0, 0, 0, 0};
+  for (int i = 0; i < 64; ++i) {
     const unsigned char byte = at[i];
-    const bool separator = byte == (tabMode ? '\t' : ',');
-    const bool quote = !tabMode && (byte == '"' || byte == 0);
-    const bool marked = separator || quote || byte == '\r' || byte == 0 || (!tabMode && byte == '\n');
-    marks.all |= static_cast<uint32_t>(marked) << i;
-    marks.separators |= static_cast<uint32_t>(separator) << i;
-    marks.quotes |= static_cast<uint32_t>(quote) << i;
+    marks.separators |= static_cast<uint64_t>(byte == (tabMode ? '\t' : ',')) << i;
+    marks.quotes |= static_cast<uint64_t>(!tabMode && byte == '"') << i;
+    marks.carriageReturns |= static_cast<uint64_t>(byte == '\r') << i;
+    marks.lineFeeds |= static_cast<uint64_t>(!tabMode && byte == '\n') << i;
+    marks.zeros |= static_cast<uint64_t>(byte == 0) << i;
   }
   return marks;
 #endif
+}
+
+// The bits at and after each set bit of `quotes` up to the next, alternately
+// set and clear: 1 within quotes (an opening quote included), 0 outside (a
+// closing quote included), for a block that begins outside quotes.
+inline uint64_t WithinQuotes(uint64_t quotes) {
+  uint64_t within = quotes;
+  for (int shift = 1; shift < 64; shift *= 2) within ^= within << shift;
+  return within;
 }
 
 // The common case of a whole record, found in one pass over the read buffer:
@@ -241,75 +251,68 @@ inline Marks MarkBytes(const unsigned char* at, bool tabMode) {
 // the CR made a zero byte), *line where its bytes begin, and in offsets[]
 // where each field begins; the record is consumed. Returns 0, having changed
 // nothing, for any other record, which the field scanners then read byte by
-// byte. The bytes are looked at 16 at a time and only those that matter are
-// visited, one by one from a bit mask, and the texts are copied once, from
-// the buffer into the record. Reading a record of 9 fields (a quoted price
-// among them) took 832 instructions, making the record included, field by
-// field and through a second copy, and takes 716 (callgrind over
-// bench/run.py, row number; tarnsek_micro BM_ReadRecordComma).
+// byte.
+//
+// The bytes are looked at 64 at a time as bit masks. Which bytes lie within
+// quotes is the running parity of the quotes before them (a doubled quote
+// leaves and enters again at once), so the separators and the CR that count
+// are those outside quotes, and the record is valid when no zero byte, no LF
+// outside quotes, no quote that opens other than at a field's start or right
+// after a quote, and no closing quote followed by anything but a quote, a
+// separator or the CR comes before its CR LF: just what the scanners accept.
+// Reading a record of 9 fields (a quoted price among them) took 832
+// instructions, making the record included, field by field and through a
+// second copy, then 716 visiting each marked byte, and takes 645 this way
+// (callgrind over bench/run.py, row number; tarnsek_micro
+// BM_ReadRecordComma). The record_reader fuzz target holds this against the
+// scanners.
 uint32_t ScanWholeRecord(CsvFile* file, bool tabMode, int32_t* offsets, int32_t* fieldCount,
                          const unsigned char** line) {
   const unsigned char* const start = file->buffer + file->bufferPosition;
   const int32_t available = file->bufferLength - file->bufferPosition;
-  // Every byte, CR LF included, within the record-length limit. The byte
-  // after a marked one is looked at even when it lies beyond: it is in the
-  // buffer (or its slack), and no record is taken unless its CR LF lies
-  // within the limit.
+  // Every byte, CR LF included, within the record-length limit.
   const int32_t end = available < kMaxRecordLength ? available : kMaxRecordLength;
   int32_t fields = 0;
   offsets[fields++] = 0;
-  bool quoted = false;
-  uint32_t taken = 0;  // marks of the next block already dealt with
-  for (int32_t base = 0; base < end; base += 16) {
-    const Marks block = MarkBytes(start + base, tabMode);
-    uint32_t marks = block.all & ~taken;
-    if (end - base < 16) marks &= (1u << (end - base)) - 1;
-    taken = 0;
-    while (marks != 0) {
-      if (quoted) {
-        // Within the quotes, to the closing quote; a doubled quote is data.
-        const uint32_t quote = marks & block.quotes;
-        if (quote == 0) break;
-        const int bit = std::countr_zero(quote);
-        marks &= ~1u << bit;
-        const int32_t at = base + bit;
-        if (start[at] == 0) return 0;
-        const unsigned char following = start[at + 1];
-        if (following == '"') {
-          if (bit == 15) taken = 1;
-          marks &= ~(2u << bit);
-          continue;
-        }
-        // The closing quote: a separator or the CR LF must follow.
-        if (following != ',' && following != '\r') return 0;
-        quoted = false;
-        continue;
-      }
-      // The separators up to the first other marked byte each begin a field.
-      const uint32_t others = marks & ~block.separators;
-      const uint32_t before = others != 0 ? (others & (0u - others)) - 1 : ~0u;
-      for (uint32_t separators = marks & before; separators != 0; separators &= separators - 1) {
-        if (fields == kMaxFields) return 0;
-        offsets[fields++] = base + std::countr_zero(separators) + 1;
-      }
-      if (others == 0) break;
-      const int bit = std::countr_zero(others);
-      marks &= ~before & ~(1u << bit);
-      const int32_t at = base + bit;
-      const unsigned char byte = start[at];
-      // A quote opens a quoted field only as the field's first byte.
-      if (byte == '"' && at == offsets[fields - 1]) {
-        quoted = true;
-        continue;
-      }
-      // The record ends at CR LF; any other marked byte is out of place.
-      if (byte != '\r' || at + 1 >= end || start[at + 1] != '\n') return 0;
+  // What the block before leaves to the next one, as bit 0 of the next.
+  uint64_t within = 0;        // all ones: the block begins within quotes
+  uint64_t fieldStart = 1;    // its first byte begins a field
+  uint64_t afterQuote = 0;    // the byte before it is a quote
+  uint64_t afterClosing = 0;  // the byte before it is a closing quote
+  for (int32_t base = 0; base < end; base += 64) {
+    const Marks marks = MarkBytes(start + base, tabMode);
+    const uint64_t valid = end - base < 64 ? (uint64_t{1} << (end - base)) - 1 : ~uint64_t{0};
+    const uint64_t quotes = marks.quotes & valid;
+    const uint64_t inside = quotes != 0 ? WithinQuotes(quotes) ^ within : within;
+    const uint64_t separators = marks.separators & ~inside & valid;
+    const uint64_t carriageReturns = marks.carriageReturns & ~inside & valid;
+    // The bytes up to the record's CR, when it is in this block.
+    const uint64_t upTo = carriageReturns != 0 ? (carriageReturns ^ (carriageReturns - 1)) : valid;
+    const uint64_t opening = quotes & inside;
+    const uint64_t closing = quotes & ~inside;
+    uint64_t wrong = marks.zeros | (marks.lineFeeds & ~inside);
+    wrong |= opening & ~((separators << 1) | fieldStart | (quotes << 1) | afterQuote);
+    wrong |= ((closing << 1) | afterClosing) & ~(marks.quotes | marks.separators | marks.carriageReturns);
+    if ((wrong & upTo) != 0) return 0;
+    // offsets[] has room for a block's separators beyond the field limit.
+    for (uint64_t bits = separators & upTo; bits != 0; bits &= bits - 1) {
+      offsets[fields++] = base + std::countr_zero(bits) + 1;
+    }
+    if (fields > kMaxFields) return 0;
+    if (carriageReturns != 0) {
+      // The record ends at CR LF.
+      const int32_t at = base + std::countr_zero(carriageReturns);
+      if (at + 1 >= end || start[at + 1] != '\n') return 0;
       file->bufferPosition += at + 2;
       recordLength = at + 2;
       *fieldCount = fields;
       *line = start;
       return static_cast<uint32_t>(at + 1);
     }
+    within = (inside >> 63) != 0 ? ~uint64_t{0} : 0;
+    fieldStart = separators >> 63;
+    afterQuote = quotes >> 63;
+    afterClosing = closing >> 63;
   }
   return 0;
 }
@@ -364,9 +367,14 @@ void SetWholeRecordScan(bool enabled) { wholeRecordScan = enabled; }
 void ReadRecord(CsvFile* file, const CsvSortOption& options) {
   recordLength = 0;
   textLength = 0;
-  int32_t starts[kMaxFields];
+  // Room for the field limit and one block of the whole-record loop more.
+  int32_t starts[kMaxFields + 64];
   int32_t fieldCount = 0;
 
+  // A record begins where the buffer ends at every refill (the first record
+  // of a file too): the buffer is refilled first, so that the whole-record
+  // loop sees it.
+  if (file->bufferPosition == file->bufferLength) (void)Refill(file);
   const unsigned char* line = nullptr;
   if (const uint32_t length =
           wholeRecordScan ? ScanWholeRecord(file, options.tabSeparated, starts, &fieldCount, &line) : 0) {

@@ -61,6 +61,7 @@ class RecordReaderTest : public CsvFileTest {
 };
 
 TEST_F(RecordReaderTest, AcceptsEveryWellFormedShape) {
+  const std::string a62(62, 'a');
   const std::string high = [] {
     std::string bytes;
     for (int byte = 0x80; byte <= 0xFF; ++byte) bytes += static_cast<char>(byte);
@@ -90,6 +91,12 @@ TEST_F(RecordReaderTest, AcceptsEveryWellFormedShape) {
       {"tab mode quote and comma", "\"a\tb,c\"\r\n", true, {{"\"a", "b,c\""}}},
       {"tab mode lone LF", "a\nb\tc\r\n", true, {{"a\nb", "c"}}},
       {"tab mode last line", "a\tb", true, {{"a", "b"}}},
+      // The whole-record loop looks at 64 bytes at a time: quotes and
+      // separators at bytes 63 and 64.
+      {"doubled quote across byte 64", "\"" + a62 + "\"\"b\",c\r\n", false, {{"\"" + a62 + "\"\"b\"", "c"}}},
+      {"opening quote at byte 64", a62 + "x,\"a,b\"\r\n", false, {{a62 + "x", "\"a,b\""}}},
+      {"separator after a closing quote at 63", "\"" + a62 + "\",z\r\n", false, {{"\"" + a62 + "\"", "z"}}},
+      {"comma within quotes at byte 64", "\"" + a62 + "a,\"\r\n", false, {{"\"" + a62 + "a,\""}}},
   };
   for (const GoodCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -134,6 +141,9 @@ TEST_F(RecordReaderTest, RefusesInvalidSequencesWithTheRecordNumber) {
       {"zero byte first in tab field", "a\t\0\r\n"s, true, 1},
       {"zero byte inside quotes", "\"a\0b\"\r\n"s, false, 1},
       {"zero byte after closing quote", "ok\r\n\"a\"\0\r\n"s, false, 2},
+      {"quote at byte 64 of an unquoted field", std::string(64, 'x') + "\"y\r\n", false, 1},
+      {"text after a closing quote at byte 63", "\"" + std::string(62, 'a') + "\"b\r\n", false, 1},
+      {"LF at byte 64", std::string(64, 'x') + "\ny\r\n", false, 1},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
