@@ -56,6 +56,7 @@ struct SmallSample {
   uint16_t entry[kSamplePositions];
   int16_t next[kSamplePositions];
   uint16_t last[kSamplePositions];  // the last entry of each slot
+  int16_t head[kSamplePositions];   // the first entry of each slot from entry 1 on, or -1
   uint64_t first[kWords];
 };
 
@@ -191,6 +192,7 @@ const SmallSample& SmallSampleOf(int32_t m) {
     if (sample.next[q] < 0) sample.last[slot] = static_cast<uint16_t>(q);
     if (q > 0) firstEntry[slot] = static_cast<int16_t>(q);  // entry 0 is no later entry
   }
+  std::copy(std::begin(firstEntry), std::end(firstEntry), std::begin(sample.head));
   std::fill(std::begin(sample.first), std::end(sample.first), 0);
   for (int slot = 0; slot < m; ++slot) {
     int q = firstEntry[slot];
@@ -264,13 +266,50 @@ uint64_t SelectFlatPivot(uint64_t* v, const FlatSample& flat, uint32_t lowest) {
   return v[flat.pivotSlot];
 }
 
+// The exchange sort over a range of m < 513 slots that hold two ranks, dense
+// 0 and 1. A pass whose slot holds the higher rank exchanges with the first
+// partner, in the order of their next entries, that holds the lower one, and
+// then holds the lowest rank, so the pass is done: each pass is a search for
+// the first later entry whose slot holds the lower rank, kept as one bit per
+// entry. Ranges keyed by a city mostly hold two ranks when they come to
+// fewer than 513 slots (24,230 of the 26,689 such pivot choices of the text
+// row); this took all of those choices from 1,299 million instructions to
+// 827, a choice of two ranks now taking about 15,000 (callgrind over
+// bench/run.py, row text; tarnsek_micro BM_SortChunkSomeTies).
+uint64_t SelectTwoRankPivot(uint64_t* v, const SmallSample& sample, uint16_t* dense) {
+  uint64_t lower[kWords] = {};  // entries whose slot holds rank 0
+  for (int q = 1; q < kSamplePositions; ++q) {
+    if (dense[sample.entry[q]] == 0) lower[q >> 6] |= uint64_t{1} << (q & 63);
+  }
+  for (int p = 0; p < kSamplePositions - 1; ++p) {
+    const int a = sample.entry[p];
+    if (dense[a] == 0) continue;
+    // The first entry after p whose slot holds rank 0.
+    int w = (p + 1) >> 6;
+    uint64_t bits = lower[w] & (~uint64_t{0} << ((p + 1) & 63));
+    while (bits == 0 && ++w < kWords) bits = lower[w];
+    // No later entry holds rank 0, and only an exchange could give one one:
+    // no later pass exchanges anything.
+    if (bits == 0) break;
+    const int x = sample.entry[(w << 6) + std::countr_zero(bits)];
+    std::swap(v[a], v[x]);
+    dense[a] = 0;
+    dense[x] = 1;
+    for (int e = sample.head[x]; e >= 0; e = sample.next[e]) lower[e >> 6] &= ~(uint64_t{1} << (e & 63));
+    for (int e = sample.head[a]; e >= 0; e = sample.next[e]) lower[e >> 6] |= uint64_t{1} << (e & 63);
+  }
+  return v[sample.entry[kPivotEntry]];
+}
+
 // The exchange sort over a range of m < 513 slots starting at v.
 uint64_t SelectSmallPivot(uint64_t* v, int32_t m) {
   const SmallSample& sample = SmallSampleOf(m);
   uint32_t ranks[kSamplePositions];
   for (int32_t k = 0; k < m; ++k) ranks[k] = RankOf(v[k]);
   uint16_t dense[kSamplePositions];
-  counts.Clear(DenseRanks(ranks, m, dense));
+  const int distinct = DenseRanks(ranks, m, dense);
+  if (distinct == 2) return SelectTwoRankPivot(v, sample, dense);
+  counts.Clear(distinct);
   // The slots that have an entry after the pass's own: its partners, and
   // the pass's slot itself while it has later entries.
   for (int32_t slot = 0; slot < m; ++slot) {
