@@ -184,20 +184,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tarnsek_floor KEY INPUT OUTPUT SCRATCH_DIRECTORY\n");
     return 2;
   }
-  std::string spec = argv[1];
+  std::string keyArgument = argv[1];
   Keys keys;
-  if (spec.rfind("tab:", 0) == 0) {
+  if (keyArgument.rfind("tab:", 0) == 0) {
     keys.separator = '\t';
-    spec = spec.substr(4);
+    keyArgument = keyArgument.substr(4);
   }
-  const size_t colon = spec.find(':');
-  const std::string kind = spec.substr(0, colon);
-  const int first = std::atoi(spec.c_str() + colon + 1) - 1;
+  const size_t colon = keyArgument.find(':');
+  const std::string kind = keyArgument.substr(0, colon);
+  const int first = std::atoi(keyArgument.c_str() + colon + 1) - 1;
   if (kind == "text") keys.text = first;
   if (kind == "number") keys.number = first;
   if (kind == "two") {
     keys.text = first;
-    keys.number = std::atoi(spec.c_str() + spec.find(':', colon + 1) + 1) - 1;
+    keys.number = std::atoi(keyArgument.c_str() + keyArgument.find(':', colon + 1) + 1) - 1;
   }
 
   Reader input{std::fopen(argv[2], "rb")};
