@@ -15,8 +15,9 @@
 inline constexpr int kMaxRecordLength = 2048;
 
 // One record. Every record is made by MakeRecord or its two variants below
-// (ReadRecord's records too), as one block: the record, then its field texts one after the other, each
-// with its zero byte, so the texts begin at fields[0].
+// (ReadRecord's records too), as one block: the record, then its field texts
+// one after the other, each with its zero byte, so the texts begin at
+// fields[0].
 struct CsvRecord {
   int32_t fieldCount;   // 0 to 64
   uint32_t textLength;  // bytes of the texts, every zero byte included
@@ -64,9 +65,9 @@ void CloseCsvFile(CsvFile* file);
 // From here on, each record read from the file is made in one block of the
 // file's own, in place of the record read before it, which is thereby gone;
 // such records are not to be released: their block goes with the file's
-// close. A merge holds one record per input at a time: a block
-// allocated, cleared and freed per record cost about 200 instructions of each
-// record merged (callgrind over bench/run.py, row number).
+// close. A merge holds one record per input at a time: a block allocated,
+// cleared and freed per record cost about 200 instructions of each record
+// merged (callgrind over bench/run.py, row number).
 void KeepOneRecord(CsvFile* file);
 
 // Reads one record into a new CsvRecord that becomes file->record: the
