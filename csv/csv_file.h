@@ -14,10 +14,11 @@
 // text and the bytes a comparison looks at are bounded by it as well.
 inline constexpr int kMaxRecordLength = 2048;
 
-// One record. Every record is made by MakeRecord or its two variants below
+// One record. Every record is made by MakeRecord or its variants below
 // (ReadRecord's records too), as one block: the record, then its field texts
 // one after the other, each with its zero byte, so the texts begin at
-// fields[0].
+// fields[0]. (A record of a file read with KeepOneRecord may keep its texts,
+// laid out the same way, in the file's read buffer instead.)
 struct CsvRecord {
   int32_t fieldCount;   // 0 to 64
   uint32_t textLength;  // bytes of the texts, every zero byte included
@@ -63,7 +64,8 @@ struct CsvFile {
 void CloseCsvFile(CsvFile* file);
 
 // From here on, each record read from the file is made in one block of the
-// file's own, in place of the record read before it, which is thereby gone;
+// file's own (its texts, when it lies whole in the read buffer, left there),
+// in place of the record read before it, which is thereby gone;
 // such records are not to be released: their block goes with the file's
 // close. A merge holds one record per input at a time: a block allocated,
 // cleared and freed per record cost about 200 instructions of each record
@@ -93,8 +95,10 @@ void WriteRecord(CsvFile* file, const CsvSortOption& options);
                                       const int32_t* starts, int32_t fieldCount);
 // MakeRecordOf for a record whose texts are still its line: textLength bytes
 // from line, each separator before a field start and the last byte (the CR)
-// taken as the zero byte that ends a text.
-[[nodiscard]] CsvRecord* MakeRecordFromLine(CsvFile* file, const char* line, uint32_t textLength,
+// taken as the zero byte that ends a text. For a file read with KeepOneRecord
+// the texts stay in line, in the file's read buffer, those bytes made zero
+// there: the record lasts until the file's next read.
+[[nodiscard]] CsvRecord* MakeRecordFromLine(CsvFile* file, char* line, uint32_t textLength,
                                             const int32_t* starts, int32_t fieldCount);
 void ReleaseRecord(CsvRecord* record);
 

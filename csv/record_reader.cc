@@ -267,8 +267,8 @@ inline uint64_t WithinQuotes(uint64_t quotes) {
 // BM_ReadRecordComma). The record_reader fuzz target holds this against the
 // scanners.
 uint32_t ScanWholeRecord(CsvFile* file, bool tabMode, int32_t* offsets, int32_t* fieldCount,
-                         const unsigned char** line) {
-  const unsigned char* const start = file->buffer + file->bufferPosition;
+                         unsigned char** line) {
+  unsigned char* const start = file->buffer + file->bufferPosition;
   const int32_t available = file->bufferLength - file->bufferPosition;
   // Every byte, CR LF included, within the record-length limit.
   const int32_t end = available < kMaxRecordLength ? available : kMaxRecordLength;
@@ -375,11 +375,11 @@ void ReadRecord(CsvFile* file, const CsvSortOption& options) {
   // of a file too): the buffer is refilled first, so that the whole-record
   // loop sees it.
   if (file->bufferPosition == file->bufferLength) (void)Refill(file);
-  const unsigned char* line = nullptr;
+  unsigned char* line = nullptr;
   if (const uint32_t length =
           wholeRecordScan ? ScanWholeRecord(file, options.tabSeparated, starts, &fieldCount, &line) : 0) {
     ++file->lineCount;
-    file->record = MakeRecordFromLine(file, reinterpret_cast<const char*>(line), length, starts, fieldCount);
+    file->record = MakeRecordFromLine(file, reinterpret_cast<char*>(line), length, starts, fieldCount);
     return;
   }
   int current = NextByte(file);
