@@ -28,6 +28,16 @@ struct CsvRecord {
   char* fields[kMaxFields];
 };
 
+// The length of field i's text, i below fieldCount: the texts lie one after
+// the other, each with its zero byte, so the length is where the next begins
+// (for the last, where the texts end). No byte of the text is read: against
+// strlen, a text key's ranking and its merge each took 13 instructions less a
+// record (callgrind over bench/run.py, row text).
+[[nodiscard]] inline uint32_t FieldLength(const CsvRecord* record, int i) {
+  const char* end = i + 1 < record->fieldCount ? record->fields[i + 1] : record->fields[0] + record->textLength;
+  return static_cast<uint32_t>(end - record->fields[i] - 1);
+}
+
 // Bytes a file reads or writes through at once; a read buffer holds
 // kScanSlack bytes more than it ever fills, so that the reader may look at 64
 // bytes at a time near the end of what was read.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <climits>
 #include <cstring>
 #include <iterator>
@@ -219,7 +220,8 @@ KeyValue KeyValueOf(const CsvRecord* record, const CsvSortKey& key) {
       value.dateTime = DateTimeValue(text);
       break;
     default:
-      value.length = static_cast<uint32_t>(std::strlen(text));
+      value.length = record->fields[i] ? FieldLength(record, i) : 0;
+      assert(value.length == std::strlen(text));
       value.quoted = std::memchr(text, '"', value.length) != nullptr;
       break;
   }
