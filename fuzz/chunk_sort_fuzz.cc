@@ -5,6 +5,7 @@
 // lack key fields (the comparison then skips those keys pair by pair and is no
 // order). The literal sort runs on a table of CompareRecords results, which is
 // what it would see from the records themselves.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -59,8 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t end = at;
     while (end < size && data[end] != '\n') ++end;
     // The fields as the record constructor takes them: each text followed
-    // by a zero byte in place of its comma or line end.
+    // by a zero byte in place of its comma or line end. A zero byte within
+    // the line, which no record read can hold, stands for the byte 0x80.
     std::string texts(reinterpret_cast<const char*>(data + at), end - at);
+    std::replace(texts.begin(), texts.end(), '\0', '\x80');
     texts += '\0';
     int32_t starts[kMaxFields] = {0};
     int32_t fieldCount = 1;
