@@ -30,11 +30,13 @@ struct CsvRecord {
 
 // The length of field i's text, i below fieldCount: the texts lie one after
 // the other, each with its zero byte and no other (a record read holds none),
-// so the length is where the next begins (for the last, where the texts end). No byte of the text is read: against
-// strlen, a text key's ranking and its merge each took 13 instructions less a
-// record (callgrind over bench/run.py, row text).
+// so the length is where the next begins (for the last, where the texts end).
+// No byte of the text is read: against strlen, a text key's ranking and its
+// merge each took 13 instructions less a record (callgrind over bench/run.py,
+// row text).
 [[nodiscard]] inline uint32_t FieldLength(const CsvRecord* record, int i) {
-  const char* end = i + 1 < record->fieldCount ? record->fields[i + 1] : record->fields[0] + record->textLength;
+  const char* end =
+      i + 1 < record->fieldCount ? record->fields[i + 1] : record->fields[0] + record->textLength;
   return static_cast<uint32_t>(end - record->fields[i] - 1);
 }
 

@@ -86,7 +86,7 @@ struct SmallSample {
   bool ready;
   uint16_t entry[kSamplePositions];
   int16_t next[kSamplePositions];
-  int16_t head[kSamplePositions];   // the first entry of each slot from entry 1 on, or -1
+  int16_t head[kSamplePositions];  // the first entry of each slot from entry 1 on, or -1
   uint64_t first[kWords];
 };
 
