@@ -179,6 +179,14 @@ TEST(FastChunkSort, SelectPivotExchangesAsTheLiteralOne) {
     int32_t size = 1 + static_cast<int32_t>(random() % (round % 3 == 0 ? 1200 : 600));
     if (round < 8) size = std::vector<int32_t>{1, 2, 3, 512, 513, 514, 1025, 1400}[round];
     int32_t lo = static_cast<int32_t>(random() % (n - size + 1));
+    if (round >= 8 && round < 12) {
+      // 513 samples of 255 and of 256 ranks in random order: the most ranks
+      // whose first entries the passes follow, and one more.
+      size = 513;
+      lo = 0;
+      ranks = MakeRanks(Pattern::kSawtooth, n, 255 + (round & 1), random);
+      std::shuffle(ranks.begin(), ranks.begin() + size, random);
+    }
     int32_t hi = lo + size - 1;
 
     std::vector<Ranked> records(n);
