@@ -95,8 +95,8 @@ void SetWholeRecordScan(bool enabled);
 // A new record of fieldCount (0 to 64) field texts: texts holds them one after
 // the other, each ended by its zero byte (its only one), textLength bytes in
 // all (at most kMaxRecordLength + 1, what a record read can hold), and field i
-// begins at texts + starts[i]. Made in the record arena while one is open. Never returns
-// on failure (1001).
+// begins at texts + starts[i]. Made in the record arena while one is open.
+// Never returns on failure (1001).
 [[nodiscard]] CsvRecord* MakeRecord(const char* texts, uint32_t textLength, const int32_t* starts,
                                     int32_t fieldCount);
 // Writes file->record as one line; nothing for a record without fields.
