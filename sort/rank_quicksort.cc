@@ -534,24 +534,36 @@ void ExchangeSortFewValues(const uint16_t* dense, int values, uint16_t* who) {
   }
 }
 
-void ExchangeSortKeys(int16_t* key, const int16_t* ordered, uint16_t* who);
-
-// The exchange sort of the 513 sampled items, in place: pass p runs the item
-// at p against every later one and takes any strictly smaller rank, leaving
-// its own in exchange. A pass is a running minimum over a contiguous array,
-// so the next smaller key is found 8 keys at a time. On samples with ties
-// this made the pivot choice of ranges of 513 or more about 10 times as fast
-// (0.6 s of a 1,245,184-record sort before; tarnsek_micro
-// BM_SortChunkManyTies, bench/run.py row text).
-void ExchangeSortSample(uint64_t (&sampled)[kSamplePositions]) {
-  uint16_t who[kPaddedSample];  // the entry whose item is now at k
-  uint32_t ranks[kSamplePositions];
-  for (int k = 0; k < kSamplePositions; ++k) {
-    ranks[k] = RankOf(sampled[k]);
-    who[k] = static_cast<uint16_t>(k);
+// The exchange sort of 513 keys, ordered[] being the same keys in ascending
+// order: pass p runs the item at p against every later one and takes any
+// strictly smaller key, leaving its own in exchange. A pass is a running
+// minimum over a contiguous array, so the next smaller key is found 8 keys at
+// a time. On samples with ties this made the pivot choice of ranges of 513
+// or more about 10 times as fast (0.6 s of a 1,245,184-record sort before;
+// tarnsek_micro BM_SortChunkManyTies, bench/run.py row text).
+void ExchangeSortKeys(int16_t* key, const int16_t* ordered, uint16_t* who) {
+  for (int p = 0; p < kSamplePositions - 1; ++p) {
+    int16_t current = key[p];
+    uint16_t currentWho = who[p];
+    const int16_t lowest = ordered[p];
+    for (int q = p + 1; current != lowest; ++q) {
+      q = FirstKeyBelow(key, q, current);
+      if (q >= kPaddedSample) break;
+      std::swap(key[q], current);
+      std::swap(who[q], currentWho);
+    }
+    key[p] = current;
+    who[p] = currentWho;
   }
-  uint16_t dense[kSamplePositions];
-  const int values = DenseRanks(ranks, kSamplePositions, dense);
+}
+
+// The exchange sort of the 513 sampled items, in place, given their ranks and
+// their dense numbers (`values` of them): by first occurrences for samples of
+// at most 255 ranks, else by running minima.
+void ExchangeSortSample(uint64_t (&sampled)[kSamplePositions], const uint32_t* ranks, const uint16_t* dense,
+                        int values) {
+  uint16_t who[kPaddedSample];  // the entry whose item is now at k
+  for (int k = 0; k < kSamplePositions; ++k) who[k] = static_cast<uint16_t>(k);
   if (values <= kFewValues) {
     ExchangeSortFewValues(dense, values, who);
   } else {
@@ -571,22 +583,6 @@ void ExchangeSortSample(uint64_t (&sampled)[kSamplePositions]) {
   for (int k = 0; k < kSamplePositions; ++k) sampled[k] = original[who[k]];
 }
 
-void ExchangeSortKeys(int16_t* key, const int16_t* ordered, uint16_t* who) {
-  for (int p = 0; p < kSamplePositions - 1; ++p) {
-    int16_t current = key[p];
-    uint16_t currentWho = who[p];
-    const int16_t lowest = ordered[p];
-    for (int q = p + 1; current != lowest; ++q) {
-      q = FirstKeyBelow(key, q, current);
-      if (q >= kPaddedSample) break;
-      std::swap(key[q], current);
-      std::swap(who[q], currentWho);
-    }
-    key[p] = current;
-    who[p] = currentWho;
-  }
-}
-
 // The exchange sort over 513 distinct slots of a range of 513 or more.
 uint64_t SelectLargePivot(uint64_t* items, int32_t lo, int32_t hi) {
   SampleList list;
@@ -594,22 +590,19 @@ uint64_t SelectLargePivot(uint64_t* items, int32_t lo, int32_t hi) {
   uint64_t sampled[kSamplePositions];
   for (int k = 0; k < kSamplePositions; ++k) sampled[k] = items[list.positions[k]];
 
-  // Whether the sampled ranks are distinct, told by marks per rank rather
-  // than by sorting them: most samples of keys that repeat are not, and
-  // sorting them first took a tenth of such pivot choices (968 million
-  // instructions against 865 for the 3,640 of them; callgrind over
-  // bench/run.py, row text).
-  const uint32_t generation = NextMarkGeneration();
-  bool distinct = true;
-  for (int k = 0; k < kSamplePositions; ++k) {
-    const uint32_t rank = RankOf(sampled[k]);
-    if (rankMark[rank] == generation) distinct = false;
-    rankMark[rank] = generation;
-  }
-  if (distinct) {
-    std::sort(std::begin(sampled), std::end(sampled));
+  // The sampled ranks numbered densely, the distinct ones told apart by
+  // marks: when all 513 are distinct the exchange sort leaves them in
+  // ascending order, so each item goes straight to its number's entry.
+  uint32_t ranks[kSamplePositions];
+  for (int k = 0; k < kSamplePositions; ++k) ranks[k] = RankOf(sampled[k]);
+  uint16_t dense[kSamplePositions];
+  const int values = DenseRanks(ranks, kSamplePositions, dense);
+  if (values == kSamplePositions) {
+    uint64_t original[kSamplePositions];
+    std::memcpy(original, sampled, sizeof original);
+    for (int k = 0; k < kSamplePositions; ++k) sampled[dense[k]] = original[k];
   } else {
-    ExchangeSortSample(sampled);
+    ExchangeSortSample(sampled, ranks, dense, values);
   }
   for (int k = 0; k < kSamplePositions; ++k) items[list.positions[k]] = sampled[k];
   return sampled[kPivotEntry];
