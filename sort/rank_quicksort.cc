@@ -485,7 +485,7 @@ int NextEntryOf(const uint8_t* value, int from, uint8_t v) {
 // after the one taken is near. The keys come as their dense values, of which
 // there are `values`, at most 255, numbered by marking the distinct ranks
 // rather than by putting all 513 in order. The 3,640 choices of the text row
-// took 598 million instructions instead of 695, and a chunk keyed by a city
+// took 582 million instructions instead of 695, and a chunk keyed by a city
 // 20.0 ms instead of 22.0 (callgrind over bench/run.py, row text;
 // tarnsek_micro BM_SortChunkSomeTies, medians of 8 runs in turn).
 void ExchangeSortFewValues(const uint16_t* dense, int values, uint16_t* who) {
