@@ -144,6 +144,7 @@ TEST_F(RecordReaderTest, RefusesInvalidSequencesWithTheRecordNumber) {
       {"quote at byte 64 of an unquoted field", std::string(64, 'x') + "\"y\r\n", false, 1},
       {"text after a closing quote at byte 63", "\"" + std::string(62, 'a') + "\"b\r\n", false, 1},
       {"LF at byte 64", std::string(64, 'x') + "\ny\r\n", false, 1},
+      {"LF at byte 51", std::string(50, 'x') + "\ny\r\n", false, 1},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.name);
