@@ -486,7 +486,7 @@ int NextEntryOf(const uint8_t* value, int from, uint8_t v) {
 // there are `values`, at most 255, numbered by marking the distinct ranks
 // rather than by putting all 513 in order. The 3,640 choices of the text row
 // took 582 million instructions instead of 695, and a chunk keyed by a city
-// 20.0 ms instead of 22.0 (callgrind over bench/run.py, row text;
+// 19.9 ms instead of 21.5 (callgrind over bench/run.py, row text;
 // tarnsek_micro BM_SortChunkSomeTies, medians of 8 runs in turn).
 void ExchangeSortFewValues(const uint16_t* dense, int values, uint16_t* who) {
   // The value that pass p leaves at p, the p-th smallest.
