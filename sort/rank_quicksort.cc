@@ -652,6 +652,52 @@ void SortEqualRange(uint64_t* items, int32_t lo, int32_t hi) {
   for (int32_t k = 0; k < n; ++k) items[lo + k] = equalScratch[order[k]];
 }
 
+// A range whose ranks are all distinct, in rank order. Its items are placed
+// by their ranks: directly when the ranks are consecutive, as they are in a
+// chunk whose keys tell every record apart, and otherwise by two counting
+// passes over the 16-bit ranks. Against std::sort of the items, a chunk on
+// two such keys took 8.8 ms to sort instead of 6.1 (tarnsek_micro
+// BM_SortChunkEveryKeyPresent), the two-key row of bench/run.py 0.47 s
+// instead of 0.41 (interleaved runs); small ranges are not worth a pass.
+void SortDistinctRange(uint64_t* items, int32_t lo, int32_t hi) {
+  const int32_t n = hi - lo + 1;
+  if (n < 256) {
+    std::sort(items + lo, items + hi + 1);
+    return;
+  }
+  uint64_t* range = items + lo;
+  uint32_t lowest = RankOf(range[0]);
+  uint32_t highest = lowest;
+  for (int32_t k = 1; k < n; ++k) {
+    lowest = std::min(lowest, RankOf(range[k]));
+    highest = std::max(highest, RankOf(range[k]));
+  }
+  if (highest - lowest == static_cast<uint32_t>(n - 1)) {
+    for (int32_t k = 0; k < n; ++k) equalScratch[RankOf(range[k]) - lowest] = range[k];
+    std::copy(equalScratch, equalScratch + n, range);
+    return;
+  }
+  uint32_t low[256] = {};
+  uint32_t high[256] = {};
+  for (int32_t k = 0; k < n; ++k) {
+    const uint32_t rank = RankOf(range[k]);
+    ++low[rank & 0xFF];
+    ++high[(rank >> 8) & 0xFF];
+  }
+  uint32_t lowAt = 0;
+  uint32_t highAt = 0;
+  for (int digit = 0; digit < 256; ++digit) {
+    const uint32_t lows = low[digit];
+    const uint32_t highs = high[digit];
+    low[digit] = lowAt;
+    high[digit] = highAt;
+    lowAt += lows;
+    highAt += highs;
+  }
+  for (int32_t k = 0; k < n; ++k) equalScratch[low[RankOf(range[k]) & 0xFF]++] = range[k];
+  for (int32_t k = 0; k < n; ++k) range[high[(RankOf(equalScratch[k]) >> 8) & 0xFF]++] = equalScratch[k];
+}
+
 enum class RangeKind { kMixed, kAllEqual, kAllDistinct };
 
 RangeKind KindOf(const uint64_t* items, int32_t lo, int32_t hi) {
@@ -676,7 +722,7 @@ void SortRange(uint64_t* items, int32_t lo, int32_t hi) {
     switch (KindOf(items, lo, hi)) {
       case RangeKind::kAllDistinct:
         // Item order is rank order when no two ranks are equal.
-        std::sort(items + lo, items + hi + 1);
+        SortDistinctRange(items, lo, hi);
         return;
       case RangeKind::kAllEqual:
         SortEqualRange(items, lo, hi);

@@ -44,11 +44,22 @@ std::vector<uint32_t> FastOrder(const std::vector<uint32_t>& ranks) {
   return order;
 }
 
-// Rank patterns of a chunk of n records with about `distinct` different keys.
-enum class Pattern { kRandom, kAscending, kDescending, kAllEqual, kSawtooth, kOrganPipe, kFewOutliers };
-constexpr Pattern kPatterns[] = {Pattern::kRandom,     Pattern::kAscending, Pattern::kDescending,
-                                 Pattern::kAllEqual,   Pattern::kSawtooth,  Pattern::kOrganPipe,
-                                 Pattern::kFewOutliers};
+// Rank patterns of a chunk of n records with about `distinct` different keys;
+// kPermutation: n distinct ranks in random order, consecutive when distinct is
+// at most n, spread over 0..distinct otherwise.
+enum class Pattern {
+  kRandom,
+  kAscending,
+  kDescending,
+  kAllEqual,
+  kSawtooth,
+  kOrganPipe,
+  kFewOutliers,
+  kPermutation
+};
+constexpr Pattern kPatterns[] = {Pattern::kRandom,      Pattern::kAscending,  Pattern::kDescending,
+                                 Pattern::kAllEqual,    Pattern::kSawtooth,   Pattern::kOrganPipe,
+                                 Pattern::kFewOutliers, Pattern::kPermutation};
 
 std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, std::mt19937& random) {
   std::vector<uint32_t> ranks(n);
@@ -76,9 +87,13 @@ std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, 
       case Pattern::kFewOutliers:
         r = (random() % 16 == 0) ? random() % distinct : distinct / 2;
         break;
+      case Pattern::kPermutation:
+        r = i * std::max(1u, distinct / n);
+        break;
     }
     ranks[i] = r;
   }
+  if (pattern == Pattern::kPermutation) std::shuffle(ranks.begin(), ranks.end(), random);
   return ranks;
 }
 
@@ -165,6 +180,8 @@ TEST(FastChunkSort, SamePermutationAsTheLiteralQuicksort) {
       check(n, 2 + random() % 8, Pattern::kRandom);
     }
     if (kFull) check(2600, 1300, Pattern::kRandom);
+    check(1100, 1100, Pattern::kPermutation);
+    check(1100, 3300, Pattern::kPermutation);
     check(2049, 1, Pattern::kAllEqual);
   }
   std::printf("%d chunks, %lld literal pivot choices\n", chunks, static_cast<long long>(choices));
@@ -267,27 +284,48 @@ const std::vector<std::vector<CsvSortKey>> kKeyLists{
 
 int Sign(int value) { return (value > 0) - (value < 0); }
 
+// Records whose first and last fields hold hundreds of texts, some with their
+// first 8 bytes alike, some longer than 16 bytes with their first 16 bytes
+// alike, some quoted (a doubled quote
+// among them), so that quoted and unquoted forms of one text meet.
+std::vector<CsvRecord*> ManyTextRecords(size_t n, std::mt19937& random) {
+  const auto text = [&random] {
+    static const char* const kPrefixes[] = {"", "01234567", "0123456789abcdef", "0123456789abcdef\x83"};
+    std::string t = kPrefixes[random() % 4] + std::to_string(random() % 300);
+    if (random() % 4 == 0) return "\"" + t + (random() % 2 ? "\"\"" : "") + "\"";
+    return t;
+  };
+  std::vector<CsvRecord*> records;
+  for (size_t i = 0; i < n; ++i) {
+    records.push_back(
+        NewRecord({text(), kNumbers[random() % kNumbers.size()], kDates[random() % kDates.size()], text()}));
+  }
+  return records;
+}
+
 TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
   std::mt19937 random(5);
-  for (const auto& list : kKeyLists) {
-    Keys keys(list);
-    std::vector<CsvRecord*> records = RandomRecords(180, random, 16);
-    std::vector<uint32_t> ranks(records.size());
-    RankRecords(records.data(), static_cast<int32_t>(records.size()), keys.options, ranks.data());
-    for (size_t a = 0; a < records.size(); ++a) {
-      for (size_t b = 0; b < records.size(); ++b) {
-        int expected = Sign(CompareRecords(records[a], records[b], keys.options));
-        int actual = ranks[a] < ranks[b] ? -1 : (ranks[a] > ranks[b] ? 1 : 0);
-        ASSERT_EQ(actual, expected) << a << " " << b;
+  for (int set = 0; set < 2; ++set)
+    for (const auto& list : kKeyLists) {
+      Keys keys(list);
+      std::vector<CsvRecord*> records =
+          set == 0 ? RandomRecords(180, random, 16) : ManyTextRecords(420, random);
+      std::vector<uint32_t> ranks(records.size());
+      RankRecords(records.data(), static_cast<int32_t>(records.size()), keys.options, ranks.data());
+      for (size_t a = 0; a < records.size(); ++a) {
+        for (size_t b = 0; b < records.size(); ++b) {
+          int expected = Sign(CompareRecords(records[a], records[b], keys.options));
+          int actual = ranks[a] < ranks[b] ? -1 : (ranks[a] > ranks[b] ? 1 : 0);
+          ASSERT_EQ(actual, expected) << a << " " << b;
+        }
       }
+      // Dense: every rank below the number of distinct records is used.
+      std::vector<uint32_t> sorted(ranks);
+      std::sort(sorted.begin(), sorted.end());
+      sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+      EXPECT_EQ(sorted.back() + 1, sorted.size());
+      for (CsvRecord* record : records) ReleaseRecord(record);
     }
-    // Dense: every rank below the number of distinct records is used.
-    std::vector<uint32_t> sorted(ranks);
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    EXPECT_EQ(sorted.back() + 1, sorted.size());
-    for (CsvRecord* record : records) ReleaseRecord(record);
-  }
 }
 
 TEST(ChunkRanks, MissingFieldsStillGiveAConsistentOrder) {
