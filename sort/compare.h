@@ -39,13 +39,13 @@ struct KeyValue {
 
 // Whether OrderWords gives a key's values words whose order decides: number
 // and date-time keys (the words hold the whole value) and text keys (its
-// first 16 bytes).
+// first 16 bytes, folded to lower case for an I key).
 [[nodiscard]] bool HasOrderWord(const CsvSortKey& key);
 // Two integers of a present value whose unsigned order, the first word then
 // the second, is the key's order, the key's direction applied, so that
 // different words order their values: for a number or date-time key the
 // whole value in words[0] (words[1] is 0); for a text key its first 16
-// unquoted bytes. Returns whether the words hold the whole value, so that
+// unquoted bytes, folded for an I key. Returns whether the words hold the whole value, so that
 // equal words mean equal values: always but for a number with too many
 // digits (whose words are 0) and a text of more than 16 bytes.
 bool OrderWords(const KeyValue& value, const CsvSortKey& key, uint64_t (&words)[2]);

@@ -138,17 +138,19 @@ void RadixSortWords(uint32_t m) {
 }
 
 // distinctOrder[0..count) := the present distinct values 1..count in the
-// key's order. Many values of a text key are ordered by their first 16 bytes,
-// two radix sorts of the words, the comparison deciding only between values
-// whose words are equal and not whole: a chunk keyed by an all-distinct text
-// (the ids) took 29.7 ms to sort with std::sort through the comparison, 7.9
-// ms this way (tarnsek_micro BM_SortChunkFewTies).
+// key's order. Many values of a text key (S or I) are ordered by their first
+// 16 bytes (folded for I), two radix sorts of the words, the comparison
+// deciding only between values whose words are equal and not whole: a chunk
+// keyed by an all-distinct text (the ids) took 29.7 ms to sort with std::sort
+// through the comparison, 7.9 ms this way (tarnsek_micro
+// BM_SortChunkFewTies).
 void OrderDistinctValues(uint32_t count, const CsvSortKey& key) {
   const auto before = [&key](uint32_t a, uint32_t b) {
     return CompareValues(values[representative[a]], values[representative[b]], key) < 0;
   };
   for (uint32_t v = 1; v <= count; ++v) distinctOrder[v - 1] = v;
-  if (count < kRadixValues || key.keyType != kKeyText || !HasOrderWord(key)) {
+  const bool text = key.keyType == kKeyText || key.keyType == kKeyTextIgnoreCase;
+  if (count < kRadixValues || !text || !HasOrderWord(key)) {
     std::sort(distinctOrder, distinctOrder + count, before);
     return;
   }
@@ -242,7 +244,7 @@ uint32_t RankValuesByWord(CsvRecord* const* records, uint32_t n, const CsvSortKe
 // or null.
 uint32_t RankValuesOfKey(CsvRecord* const* records, uint32_t n, const CsvSortKey& key,
                          const double* numbers = nullptr) {
-  const bool byWord = HasOrderWord(key) && key.keyType != kKeyText;
+  const bool byWord = HasOrderWord(key) && (key.keyType == kKeyNumber || key.keyType == kKeyDateTime);
   if (byWord) {
     const uint32_t distinct = RankValuesByWord(records, n, key, numbers);
     if (distinct != 0) return distinct;

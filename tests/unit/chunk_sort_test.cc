@@ -286,12 +286,15 @@ int Sign(int value) { return (value > 0) - (value < 0); }
 
 // Records whose first and last fields hold hundreds of texts, some with their
 // first 8 bytes alike, some longer than 16 bytes with their first 16 bytes
-// alike, some quoted (a doubled quote
+// alike, some alike but for the case of a letter (a Shift_JIS second byte
+// among them), some quoted (a doubled quote
 // among them), so that quoted and unquoted forms of one text meet.
 std::vector<CsvRecord*> ManyTextRecords(size_t n, std::mt19937& random) {
   const auto text = [&random] {
-    static const char* const kPrefixes[] = {"", "01234567", "0123456789abcdef", "0123456789abcdef\x83"};
-    std::string t = kPrefixes[random() % 4] + std::to_string(random() % 300);
+    static const char* const kPrefixes[] = {
+        "",         "01234567",         "abcdefgh",         "ABCDEFGH",
+        "\x83\x41", "0123456789abcdef", "0123456789ABCDEF", "0123456789abcdef\x83"};
+    std::string t = kPrefixes[random() % 8] + std::to_string(random() % 300);
     if (random() % 4 == 0) return "\"" + t + (random() % 2 ? "\"\"" : "") + "\"";
     return t;
   };

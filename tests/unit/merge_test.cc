@@ -158,10 +158,12 @@ TEST_F(SortMerge, FileThatCannotBeDeletedEndsTheRunAfterACompleteOutput) {
 // key field (whose comparisons tell nothing) the scan's own order of
 // comparisons. Random inputs with many ties, some with short records.
 TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
-  // The first key in turn: text ascending, text descending, number ascending.
-  // The texts share their first 8 or 16 bytes or are shorter, some are
-  // quoted: the tree orders by the first 16 unquoted bytes before it compares
-  // values, and takes equal words of shorter texts for equal texts.
+  // The first key in turn: text ascending, text descending, number ascending,
+  // text ignoring case. The texts share their first 8 or 16 bytes or are
+  // shorter, some are quoted, some differ only in the case of a letter (a
+  // Shift_JIS second byte among them): the tree orders by the first 16
+  // unquoted bytes, folded for the I key, before it compares values, and takes
+  // equal words of shorter texts for equal texts.
   struct Value {
     const char* field;
     const char* unquoted;
@@ -174,18 +176,25 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
                          {"\"ab,c\"", "ab,c", 0},
                          {"b", "b", 0},
                          {"abcdefghijklmnopB", "abcdefghijklmnopB", 0},
-                         {"\"abcdefghijklmnop\"\"\"", "abcdefghijklmnop\"", 0}};
+                         {"\"abcdefghijklmnop\"\"\"", "abcdefghijklmnop\"", 0},
+                         {"ABCDEFGH", "ABCDEFGH", 0},
+                         {"abcdefghijklmnoPb", "abcdefghijklmnoPb", 0},
+                         {"\x83\x41", "\x83\x41", 0},
+                         {"\"\x83\x61\"", "\x83\x61", 0}};
   const Value numbers[] = {{"10", "", 10},   {"9", "", 9},  {"-1", "", -1}, {"\"1,000\"", "", 1000},
                            {"1.5", "", 1.5}, {"-0", "", 0}, {"2", "", 2},   {"-2.5", "", -2.5}};
   CsvSortKey number{kKeyNumber, 1, -1};
   options_.sortKeys[1] = &number;
   std::srand(7);
-  for (int round = 0; round < 60; ++round) {
-    const int firstKey = round % 3;
-    key_ = firstKey == 2 ? CsvSortKey{kKeyNumber, 0, 1} : CsvSortKey{kKeyText, 0, firstKey == 0 ? 1 : -1};
+  for (int round = 0; round < 80; ++round) {
+    const int firstKey = round % 4;
+    key_ = firstKey == 2   ? CsvSortKey{kKeyNumber, 0, 1}
+           : firstKey == 3 ? CsvSortKey{kKeyTextIgnoreCase, 0, 1}
+                           : CsvSortKey{kKeyText, 0, firstKey == 0 ? 1 : -1};
     const Value* values = firstKey == 2 ? numbers : texts;
+    const int valueCount = firstKey == 2 ? 8 : 12;
     const int count = 2 + std::rand() % 18;
-    const bool shortRecords = round % 2 == 1;
+    const bool shortRecords = round / 4 % 2 == 1;
     struct Line {
       int value;
       char second;  // the digit of field 2, or 0 for none
@@ -196,7 +205,7 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
     for (int i = 0; i < count; ++i) {
       std::string bytes;
       for (int n = std::rand() % 6; n > 0; --n) {
-        Line line{std::rand() % 8, 0, ""};
+        Line line{std::rand() % valueCount, 0, ""};
         line.text = values[line.value].field;
         if (!shortRecords || std::rand() % 5 != 0) {
           line.second = static_cast<char>('0' + std::rand() % 3);
@@ -216,7 +225,14 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
         const double y = values[b.value].number;
         first = x < y ? -1 : (x > y ? 1 : 0);
       } else {
-        first = std::string(values[a.value].unquoted).compare(values[b.value].unquoted);
+        std::string x = values[a.value].unquoted;
+        std::string y = values[b.value].unquoted;
+        if (firstKey == 3) {
+          for (std::string* text : {&x, &y}) {
+            for (char& c : *text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 0x20) : c;
+          }
+        }
+        first = x.compare(y);
         first = (first > 0) - (first < 0);
         if (firstKey == 1) first = -first;
       }
