@@ -46,7 +46,8 @@ std::vector<uint32_t> FastOrder(const std::vector<uint32_t>& ranks) {
 
 // Rank patterns of a chunk of n records with about `distinct` different keys;
 // kPermutation: n distinct ranks in random order, consecutive when distinct is
-// at most n, spread over 0..distinct otherwise.
+// at most n, spread over 0..distinct otherwise; kOneTied: every third record
+// holds rank distinct - 1, the others ranks held once.
 enum class Pattern {
   kRandom,
   kAscending,
@@ -55,11 +56,12 @@ enum class Pattern {
   kSawtooth,
   kOrganPipe,
   kFewOutliers,
-  kPermutation
+  kPermutation,
+  kOneTied
 };
-constexpr Pattern kPatterns[] = {Pattern::kRandom,      Pattern::kAscending,  Pattern::kDescending,
-                                 Pattern::kAllEqual,    Pattern::kSawtooth,   Pattern::kOrganPipe,
-                                 Pattern::kFewOutliers, Pattern::kPermutation};
+constexpr Pattern kPatterns[] = {Pattern::kRandom,      Pattern::kAscending,   Pattern::kDescending,
+                                 Pattern::kAllEqual,    Pattern::kSawtooth,    Pattern::kOrganPipe,
+                                 Pattern::kFewOutliers, Pattern::kPermutation, Pattern::kOneTied};
 
 std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, std::mt19937& random) {
   std::vector<uint32_t> ranks(n);
@@ -89,6 +91,9 @@ std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, 
         break;
       case Pattern::kPermutation:
         r = i * std::max(1u, distinct / n);
+        break;
+      case Pattern::kOneTied:
+        r = i % 3 == 0 ? distinct - 1 : i;
         break;
     }
     ranks[i] = r;
@@ -182,6 +187,9 @@ TEST(FastChunkSort, SamePermutationAsTheLiteralQuicksort) {
     if (kFull) check(2600, 1300, Pattern::kRandom);
     check(1100, 1100, Pattern::kPermutation);
     check(1100, 3300, Pattern::kPermutation);
+    // One tied rank among ranks held once, below, within and above them.
+    for (uint32_t tied : {1u, 150u, 400u}) check(300, tied, Pattern::kOneTied);
+    check(2600, 1300, Pattern::kOneTied);
     check(2049, 1, Pattern::kAllEqual);
   }
   std::printf("%d chunks, %lld literal pivot choices\n", chunks, static_cast<long long>(choices));
