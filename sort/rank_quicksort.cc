@@ -721,7 +721,7 @@ constexpr int32_t kEqualOrderPool = 1 << 20;  // offsets, for the sizes as they 
 uint16_t equalOrderPool[kEqualOrderPool];
 int32_t equalOrderUsed = 0;
 int32_t equalOrderAt[kChunkRecords + 1];  // 1 + where the offsets of size n begin, or 0
-uint64_t equalScratch[kChunkRecords];
+uint64_t equalScratch[kChunkRecords];     // the items of an all-equal or all-distinct range being placed
 
 void SortEqualRange(uint64_t* items, int32_t lo, int32_t hi) {
   const int32_t n = hi - lo + 1;

@@ -30,8 +30,9 @@ uint32_t byRank[kChunkRecords];
 uint32_t byGroup[kChunkRecords];
 uint32_t counted[kChunkRecords + 2];
 
-// The order words of the present values and their records, with the
-// radix sort's second buffers.
+// The order words of the present values and their records (the numbers of
+// the distinct values, when those of a text key are ordered), with the radix
+// sort's second buffers.
 uint64_t words[kChunkRecords];
 uint64_t wordsSpare[kChunkRecords];
 uint32_t wordRecords[kChunkRecords];

@@ -295,8 +295,8 @@ int Sign(int value) { return (value > 0) - (value < 0); }
 // Records whose first and last fields hold hundreds of texts, some with their
 // first 8 bytes alike, some longer than 16 bytes with their first 16 bytes
 // alike, some alike but for the case of a letter (a Shift_JIS second byte
-// among them), some quoted (a doubled quote
-// among them), so that quoted and unquoted forms of one text meet.
+// among them), some quoted (a doubled quote among them), so that quoted and
+// unquoted forms of one text meet.
 std::vector<CsvRecord*> ManyTextRecords(size_t n, std::mt19937& random) {
   const auto text = [&random] {
     static const char* const kPrefixes[] = {
@@ -316,7 +316,7 @@ std::vector<CsvRecord*> ManyTextRecords(size_t n, std::mt19937& random) {
 
 TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
   std::mt19937 random(5);
-  for (int set = 0; set < 2; ++set)
+  for (int set = 0; set < 2; ++set) {
     for (const auto& list : kKeyLists) {
       Keys keys(list);
       std::vector<CsvRecord*> records =
@@ -337,6 +337,7 @@ TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
       EXPECT_EQ(sorted.back() + 1, sorted.size());
       for (CsvRecord* record : records) ReleaseRecord(record);
     }
+  }
 }
 
 TEST(ChunkRanks, MissingFieldsStillGiveAConsistentOrder) {
