@@ -1,9 +1,12 @@
-// Interrupts: SIGINT, SIGTERM and SIGHUP on POSIX systems; Ctrl-C, Ctrl-Break
-// and the closing of the console on Windows. An interrupt ends the run at
-// once: the run files made so far are deleted, nothing more is written to any
-// file or to the log, and the process ends the way the interrupt ends a
-// program that does not handle it (a POSIX shell sees 128 + the signal's
-// number, 130 for SIGINT). The fatal path is no interrupt: its run files stay.
+// Interrupts: on POSIX systems the signals that a user, a terminal, a timer
+// or a batch system sends to stop a run (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF; SIGPIPE and SIGXFSZ
+// are ignored and show as failed writes); on Windows Ctrl-C, Ctrl-Break and
+// the closing of the console. An interrupt ends the run at once: the run files
+// made so far are deleted, nothing more is written to any file or to the log,
+// and the process ends the way the interrupt ends a program that does not
+// handle it (a POSIX shell sees 128 + the signal's number, 130 for SIGINT).
+// The fatal path is no interrupt: its run files stay.
 #pragma once
 
 #include <cstdint>

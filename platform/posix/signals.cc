@@ -7,7 +7,10 @@
 
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// A limit of CPU time (ulimit -t) ends a run with SIGXCPU, the quit key with
+// SIGQUIT; SIGPIPE and SIGXFSZ are ignored instead (PreparePlatform).
+constexpr int kInterrupts[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGALRM,
+                               SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
 
 char* const* volatile watchedNames = nullptr;
 const int32_t* volatile watchedCount = nullptr;
@@ -19,8 +22,8 @@ void BlockedSet(sigset_t* set) {
 }
 
 extern "C" void OnInterrupt(int interrupt) {
-  // Every interrupt is blocked while this runs (sa_mask), so the names are
-  // deleted once.
+  // Every interrupt is blocked while this runs (sa_mask): a second one, of
+  // any kind, waits until the names are deleted, and they are deleted once.
   char* const* names = watchedNames;
   if (names && watchedCount) {
     int32_t last = *watchedCount;

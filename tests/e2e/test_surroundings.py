@@ -3,6 +3,7 @@ that goes away, run files in a directory others may write, and interrupts in
 the middle of a sort."""
 import os
 import random
+import resource
 import signal
 import stat
 import subprocess
@@ -178,19 +179,34 @@ class InterruptTest(SurroundingsTestCase):
         return sj("[%s%ssot" % (self.canonical("work"), tarnsek.tool_path.sep))
 
     def test_signals_delete_the_run_files_and_end_the_run(self):
+        first = "the first run file is being written"
         cases = [
-            (signal.SIGINT, "the first run file is being written", None),
+            (signal.SIGINT, first, None),
             (signal.SIGHUP, "the third chunk is being loaded", sj(run_written(CHUNK))),
             (signal.SIGTERM, "the merge is writing the output", sj(MERGE_STARTED)),
+            # A limit of CPU time, a timer, the quit key, a batch system's word.
+            (signal.SIGQUIT, first, None),
+            (signal.SIGALRM, first, None),
+            (signal.SIGUSR1, first, None),
+            (signal.SIGUSR2, first, None),
+            (signal.SIGXCPU, first, None),
+            (signal.SIGVTALRM, first, None),
+            (signal.SIGPROF, first, None),
+            # A second signal waits until the first one's deletions are done.
+            ((signal.SIGINT, signal.SIGQUIT), first, None),
         ]
-        for number, when, marker in cases:
-            with self.subTest(signal=number.name, when=when):
+        for numbers, when, marker in cases:
+            numbers = numbers if isinstance(numbers, tuple) else (numbers,)
+            number = numbers[0]
+            with self.subTest(signal="+".join(n.name for n in numbers), when=when):
                 for name in os.listdir(self.work):
                     os.remove(os.path.join(self.work, name))
                 if os.path.exists(self.path("out.csv")):
                     os.remove(self.path("out.csv"))
                 marker = marker or self.first_run_file_line()
-                run = self.popen(self.sort_args(), stdout=subprocess.PIPE)
+                # SIGQUIT and SIGXCPU would leave a core dump.
+                run = self.popen(self.sort_args(), stdout=subprocess.PIPE,
+                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
                 try:
                     log = b""
                     seen = 0
@@ -225,7 +241,8 @@ class InterruptTest(SurroundingsTestCase):
                     for name in made:
                         self.assertEqual(stat.S_IMODE(os.lstat(os.path.join(self.work, name)).st_mode), 0o600)
                     out_size = os.path.getsize(self.path("out.csv")) if os.path.exists(self.path("out.csv")) else None
-                    os.kill(run.pid, number)
+                    for each in numbers:
+                        os.kill(run.pid, each)
                     os.kill(run.pid, signal.SIGCONT)
                     after, errors = run.communicate(timeout=600)
                 finally:
