@@ -135,18 +135,21 @@ class SortLogTest(SortTestCase):
         # clear the terminal; on Linux the input's name holds a line feed too
         # (a Windows name cannot hold a control byte).
         name = "in.csv" if WINDOWS else "in\nput.csv"
-        self.write(name, b'1\r\n"1234567890123\r\n2026/01/01 00:00:00 fake line\x1b[2J"\r\n')
+        self.write(name, b'1\r\n"1234567890123\r\n2026/01/01 00:00:00 fake\tline\x1b[2J"\r\n')
         result = self.run_tool("/I", name, "/O", "out.csv", "/K", "1,N", "/W", native(self.work))
-        self.assertFails(result, 2002, '["1234567890123\\x0D\\x0A2026/01/01 00:00:00 fake line'
+        # A tab neither ends the line nor moves the terminal: it stays a tab.
+        self.assertFails(result, 2002, '["1234567890123\\x0D\\x0A2026/01/01 00:00:00 fake\tline'
                                        '\\x1B[2J"] 数値の有効桁数を超えました.')
         self.assertEqual(result.texts[:-1][-2:], [
             opened(self.full(name).replace("\n", "\\x0A")), loaded(2)])
-        # Every line is a log line, and no control byte is left but line ends.
+        # Every line is a log line, and no control byte is left but tabs and line ends.
         self.assertEqual(len(result.messages), result.stdout.count(LINE_END))
-        self.assertIsNone(re.search(rb"[\x00-\x1f\x7f]", result.stdout.replace(LINE_END, b"")))
+        self.assertIsNone(re.search(rb"[\x00-\x08\x0a-\x1f\x7f]", result.stdout.replace(LINE_END, b"")))
         # A switch value is echoed the same way.
         result = self.run_tool("/I", name, "/O", "out.csv", "/K", "1,N:2\x7f")
         self.assertFails(result, 3001, "ソートキー [/k] の値 [2\\x7F] が不正です.")
+        result = self.run_tool("/I", name, "/O", "out.csv", "/K", "\t1\t,\tn\t", "/W", native(self.work))
+        self.assertIn("ソートキー: [\t1\t,\tn\t]", result.texts)
 
     def test_run_file_name_must_fit_in_259_bytes(self):
         # A run file is the directory, a separator and "sotXXXX.tmp": it fits
