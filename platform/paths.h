@@ -5,7 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr size_t kMaxPath = 260;  // a canonical path holds at most 259 bytes
+// The bytes of a canonical path and its terminator: the longest path the
+// system's own calls take (259 characters on Windows, PATH_MAX less its
+// terminator on Linux).
+#ifdef _WIN32
+inline constexpr size_t kMaxPath = 260;
+#else
+inline constexpr size_t kMaxPath = 4096;
+#endif
 
 inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;  // nothing of that name exists
 inline constexpr uint32_t kAttributeReadOnly = 0x01;
@@ -13,8 +20,8 @@ inline constexpr uint32_t kAttributeSystem = 0x04;  // exists, neither file nor 
 inline constexpr uint32_t kAttributeDirectory = 0x10;
 
 // The canonical form of path into out. Returns 0, or the platform's error
-// number when no canonical form of at most 259 bytes exists (out is then the
-// empty text).
+// number when no canonical form of at most kMaxPath - 1 bytes exists, or the
+// system refuses the name as too long (out is then the empty text).
 int GetCanonicalPath(const char* path, char (&out)[kMaxPath]);
 
 // The attribute word of a canonical path, or kInvalidFileAttributes.

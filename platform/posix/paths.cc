@@ -14,6 +14,44 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The system follows at most 40 links in one path (MAXSYMLINKS).
+constexpr int kMaxLinksFollowed = 40;
+
+// The canonical form with the links in its part that does not exist
+// followed too: a link to a file not made yet ("dl -> new.csv"), a chain of
+// such links, or a link into a folder that does not exist. Writing through
+// the name writes where the link leads, so that is the path to show.
+fs::path FollowDanglingLinks(const fs::path& canonical) {
+  fs::path path = canonical;
+  for (int hop = 0; hop < kMaxLinksFollowed; ++hop) {
+    // The first component that does not exist: the links before it are
+    // resolved already.
+    fs::path existing;
+    auto part = path.begin();
+    for (; part != path.end(); ++part) {
+      const fs::path next = existing / *part;
+      struct stat status;
+      if (stat(next.c_str(), &status) != 0) break;
+      existing = next;
+    }
+    if (part == path.end()) return path;
+    const fs::path missing = existing / *part;
+    char target[kMaxPath];
+    const ssize_t length = readlink(missing.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return path;  // no link
+    fs::path next = existing / std::string(target, static_cast<size_t>(length));
+    for (++part; part != path.end(); ++part) next /= *part;
+    std::error_code error;
+    path = fs::weakly_canonical(next, error);
+    if (error) path = next.lexically_normal();
+  }
+  return canonical;  // a loop of links: the name as it was
+}
+
+}  // namespace
+
 int GetCanonicalPath(const char* path, char (&out)[kMaxPath]) {
   out[0] = '\0';
   // The empty text names nothing; its canonical form is the empty text.
@@ -28,10 +66,18 @@ int GetCanonicalPath(const char* path, char (&out)[kMaxPath]) {
   // too long for it, a loop of links, no search permission) the text alone
   // decides, and the attributes will then say that nothing of that name exists.
   fs::path canonical = fs::weakly_canonical(absolute, error);
-  if (error) canonical = absolute.lexically_normal();
+  if (error) {
+    canonical = absolute.lexically_normal();
+  } else {
+    canonical = FollowDanglingLinks(canonical);
+  }
 
   const std::string& text = canonical.native();
   if (text.size() >= kMaxPath) return ENAMETOOLONG;
+  // A component longer than the file system takes: the name can never be
+  // made, as a path over the limit cannot.
+  struct stat status;
+  if (stat(text.c_str(), &status) != 0 && errno == ENAMETOOLONG) return ENAMETOOLONG;
   std::memcpy(out, text.c_str(), text.size() + 1);
   return 0;
 }

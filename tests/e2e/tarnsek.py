@@ -38,6 +38,8 @@ if WINDOWS:
     STATUS = {code: code for code in CODES}
     # The runtime's error number for a name too long.
     ENAMETOOLONG = 38
+    # The longest canonical path, in bytes.
+    MAX_PATH = 259
     # The path module of the names the tool takes and prints.
     tool_path = ntpath
     # Run files: "sot", the unique number in hex digits of either case, ".tmp".
@@ -47,6 +49,7 @@ else:
     # Exit status as a POSIX shell sees it: the code modulo 256.
     STATUS = {code: code % 256 for code in CODES}
     ENAMETOOLONG = 36
+    MAX_PATH = 4095  # PATH_MAX less its terminator
     tool_path = posixpath
     RUN_FILE_NAME = r"sot[0-9A-F]{4}\.tmp"
 
@@ -127,8 +130,17 @@ class Result:
         return [m.decode("cp932") for m in self.messages]
 
 
-def _linux_run(args, cwd, env, holds, timeout, closed="", **kwargs):
-    """closed: the standard descriptors ("0", "1", "2") the run starts without."""
+def _linux_run(args, cwd, env, holds, timeout, closed="", log_to=None, **kwargs):
+    """closed: the standard descriptors ("0", "1", "2") the run starts without;
+    log_to: a file that receives standard output, emptied first as a shell's
+    "> file" does."""
+    if log_to:
+        with open(log_to, "wb") as log:
+            completed = _linux_run(args, cwd, env, holds, timeout, closed, stdout=log, **kwargs)
+        with open(log_to, "rb") as log:
+            completed.stdout = log.read()
+        return completed
+    kwargs.setdefault("stdout", subprocess.PIPE)
     if closed:
         kwargs["preexec_fn"] = lambda: [os.close(int(d)) for d in closed]
     full_env = dict(os.environ)
@@ -140,8 +152,7 @@ def _linux_run(args, cwd, env, holds, timeout, closed="", **kwargs):
             held = stack.enter_context(open(path, "rb"))
             fcntl.flock(held.fileno(), fcntl.LOCK_EX if writing else fcntl.LOCK_SH)
         return subprocess.run(
-            [BIN] + args, cwd=cwd, env=full_env, stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE, timeout=timeout, **kwargs)
+            [BIN] + args, cwd=cwd, env=full_env, stderr=subprocess.PIPE, timeout=timeout, **kwargs)
 
 
 class _Wine:
@@ -201,21 +212,23 @@ class _Wine:
             value = self.encode(value)
         self.process.stdin.write(keyword.encode() + b" " + value.hex().encode() + b"\n")
 
-    def run(self, args, cwd, env, holds, timeout, closed="", **kwargs):
+    def run(self, args, cwd, env, holds, timeout, closed="", log_to=None, **kwargs):
         """Runs the tool. closed: the standard handles ("0", "1", "2") the run
-        starts without."""
+        starts without; log_to: a file that receives standard output."""
         if kwargs:
             raise TypeError("not supported for the Windows build: %s" % ", ".join(kwargs))
         extra = [("closed", closed)] if closed else []
-        return self.start([native(BIN)] + args, cwd, env, holds, timeout, extra)
+        return self.start([native(BIN)] + args, cwd, env, holds, timeout, extra, log_to)
 
-    def start(self, words, cwd, env=None, holds=(), timeout=600, extra=()):
+    def start(self, words, cwd, env=None, holds=(), timeout=600, extra=(), log_to=None):
         """Runs a Windows program: words[0] is its name or path; extra: more
-        (keyword, value) fields of the request."""
+        (keyword, value) fields of the request; log_to: a file that receives
+        standard output (created or emptied, as cmd's "> file" does) in place
+        of a capture file."""
         # New capture files for each run: a process left behind by a run that
         # timed out may still hold the old ones.
         self.runs += 1
-        out = os.path.join(self.capture, "stdout-%d" % self.runs)
+        out = log_to or os.path.join(self.capture, "stdout-%d" % self.runs)
         err = os.path.join(self.capture, "stderr-%d" % self.runs)
         variables = {"TZ": os.environ.get("TZ", "UTC")}
         if "/" in variables["TZ"]:
@@ -246,7 +259,8 @@ class _Wine:
             stdout = f.read()
         with open(err, "rb") as f:
             stderr = f.read()
-        os.remove(out)
+        if not log_to:
+            os.remove(out)
         os.remove(err)
         return subprocess.CompletedProcess(words, int(answer[1]), stdout, stderr)
 
@@ -281,6 +295,21 @@ class TarnsekTestCase(unittest.TestCase):
         if WINDOWS:
             return native(os.path.normpath(self.path(name)))
         return os.path.realpath(self.path(name))
+
+    def long_name(self, length, last="d", under=""):
+        """A name in the scratch directory (below under) whose canonical form
+        is length bytes, made of parts of at most 120 bytes, each ending in
+        last; the folders above the last part are made. Returns the form the
+        tool prints and the path on disk."""
+        tool, disk = self.canonical(under), os.path.join(self.dir, under) if under else self.dir
+        need = length - len(sj(tool))
+        parts = -(-need // 120)
+        for i in range(parts):
+            size = need // parts + (1 if i < need % parts else 0)
+            text = "d" * (size - 1 - len(sj(last))) + last
+            tool, disk = tool + tool_path.sep + text, os.path.join(disk, disk_name(text))
+        os.makedirs(os.path.dirname(disk), exist_ok=True)
+        return tool, disk
 
     def make_system_file(self, name):
         """Makes a file the tool calls a system file: on Linux one that is

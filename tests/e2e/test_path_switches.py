@@ -7,7 +7,7 @@ import re
 import unittest
 
 import tarnsek
-from tarnsek import ENAMETOOLONG, RUN_FILE_NAME, TarnsekTestCase, disk_name, native, sj, tool_path
+from tarnsek import ENAMETOOLONG, MAX_PATH, RUN_FILE_NAME, TarnsekTestCase, disk_name, native, sj, tool_path
 
 IN_NO_VALUE = "入力ファイル [/i] にファイルの指定がありません."
 IN_NOT_FOUND = "入力ファイル [/i] [%s] は見つかりません."
@@ -89,7 +89,8 @@ class OutputTest(PathCase):
         self.assertEqual(self.read("out.csv"), b"a\r\nb\r\n")
 
     def test_existing_file_is_overwritten_with_a_log_line(self):
-        self.write("old.csv", b"old\r\n")
+        # Longer than what takes its place: none of it stays.
+        self.write("old.csv", b"old records, longer than the new ones\r\n")
         result = self.sort("/O", "./old.csv")
         self.assertIn(OUT_OVERWRITE % "./old.csv", result.texts)
         self.assertSucceeds(result)
@@ -119,6 +120,26 @@ class OutputTest(PathCase):
             with self.subTest(args=args):
                 self.assertFails(self.sort(*args), 3001, message)
         self.assertEqual(self.read("ro.csv"), b"x\r\n")
+
+    @unittest.skipIf(tarnsek.WINDOWS, "Windows does not see symbolic links")
+    def test_link_to_a_file_not_made_yet_is_shown_where_it_leads(self):
+        # Written through, and named by the path it resolves to: directly,
+        # along a chain, and into a folder that does not exist.
+        os.symlink("new.csv", self.path("dl"))
+        os.symlink("dl", self.path("chain"))
+        os.symlink("missing/new.csv", self.path("nodir"))
+        for name in ("dl", "chain"):
+            with self.subTest(name=name):
+                result = self.sort("/O", name, "/W", ".")
+                self.assertSucceeds(result)
+                new = os.path.join(os.path.realpath(self.dir), "new.csv")
+                self.assertIn(OPENED % new, result.texts)
+                self.assertIn("[%s] ファイルをクローズしました." % new, result.texts)
+                self.assertEqual(self.read("new.csv"), b"a\r\nb\r\n")
+                self.assertTrue(os.path.islink(self.path(name)))
+                os.remove(self.path("new.csv"))
+        missing = os.path.join(os.path.realpath(self.dir), "missing", "new.csv")
+        self.assertFails(self.sort("/O", "nodir", "/W", "."), 1002, OPEN_FAILED % (missing, 2))
 
     def test_name_too_long_fails_as_an_open(self):
         result = self.sort("/O", TOO_LONG)
@@ -175,6 +196,30 @@ class OutputTest(PathCase):
         self.assertSucceeds(result)
         self.assertEqual(self.read("IN.csv"), b"a\r\nb\r\n")
         self.assertEqual(self.read("in.csv"), b"b\r\na\r\n")
+
+
+class LongPathTest(PathCase):
+    def test_paths_up_to_the_longest_the_system_takes(self):
+        # 259 bytes on Windows; on Linux 4095 (PATH_MAX less its terminator),
+        # which a folder of Japanese names on a shared drive soon reaches.
+        for length in sorted({min(300, MAX_PATH), MAX_PATH}):
+            with self.subTest(length=length):
+                tool_in, disk_in = self.long_name(length, "i")
+                tool_out, disk_out = self.long_name(length, "o")
+                with open(disk_in, "wb") as f:
+                    f.write(b"b\r\na\r\n")
+                result = self.run_tool("/I", tool_in, "/O", tool_out, "/K", "1", "/W", ".")
+                self.assertSucceeds(result)
+                with open(disk_out, "rb") as f:
+                    self.assertEqual(f.read(), b"a\r\nb\r\n")
+        # One byte more: refused as before, the message cut at 511 bytes.
+        tool_in, _ = self.long_name(MAX_PATH + 1, "i")
+        tool_out, _ = self.long_name(MAX_PATH + 1, "o")
+        cut = lambda text: sj(text)[:511].decode("cp932")
+        result = self.run_tool("/I", tool_in, "/O", "out.csv", "/K", "1")
+        self.assertFails(result, 3001, cut(IN_NOT_FOUND % tool_in))
+        result = self.run_tool("/I", "in.csv", "/O", tool_out, "/K", "1")
+        self.assertFails(result, 1002, cut(OPEN_FAILED % (tool_out, ENAMETOOLONG)))
 
 
 class WorkDirectoryTest(PathCase):

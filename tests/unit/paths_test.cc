@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "test_support.h"
 
@@ -55,6 +56,18 @@ TEST_F(CanonicalPathTest, LinksOfTheExistingPartAreResolved) {
   EXPECT_EQ(Canonical("alias.csv"), file);
   // The part below the link that does not exist yet is kept as written.
   EXPECT_EQ(Canonical("link/new/../b.csv"), dir_ + "/real/b.csv");
+  // A link to a file not made yet is followed: directly, along a chain, into
+  // a folder that does not exist, and in the middle of a path. A loop of
+  // links leads nowhere and keeps its name.
+  const std::pair<const char*, const char*> links[] = {
+      {"dangling", "real/new.csv"}, {"chain", "dangling"}, {"absent", "nowhere/new.csv"},
+      {"nodir", "missing"},         {"loop1", "loop2"},    {"loop2", "loop1"}};
+  for (const auto& [name, target] : links) ASSERT_EQ(symlink(target, (dir_ + "/" + name).c_str()), 0);
+  EXPECT_EQ(Canonical("dangling"), dir_ + "/real/new.csv");
+  EXPECT_EQ(Canonical("chain"), dir_ + "/real/new.csv");
+  EXPECT_EQ(Canonical("absent"), dir_ + "/nowhere/new.csv");
+  EXPECT_EQ(Canonical("nodir/x/../b.csv"), dir_ + "/missing/b.csv");
+  EXPECT_EQ(Canonical("loop1"), dir_ + "/loop1");
 }
 
 TEST_F(CanonicalPathTest, EmptyTextNamesNothing) {
@@ -64,20 +77,28 @@ TEST_F(CanonicalPathTest, EmptyTextNamesNothing) {
   EXPECT_EQ(GetPathAttributes(out), kInvalidFileAttributes);
 }
 
-TEST_F(CanonicalPathTest, NeverLongerThan259Bytes) {
-  // "/tmp/.../" + name: pad the name so that the whole form is 259 or 260 bytes.
-  std::string prefix = dir_ + "/";
-  std::string fits(259 - prefix.size(), 'f');
-  std::string tooLong(260 - prefix.size(), 'l');
+TEST_F(CanonicalPathTest, NeverLongerThanTheSystemTakes) {
+  // "/tmp/.../" + names of at most 200 bytes, so that the whole form is 4095
+  // or 4096 bytes: PATH_MAX with and without its terminator.
+  auto padded = [&](size_t total, char letter) {
+    std::string name(total - dir_.size() - 1, letter);
+    for (size_t slash = 200; slash < name.size() - 1; slash += 201) name[slash] = '/';
+    return name;
+  };
+  std::string fits = padded(kMaxPath - 1, 'f');
+  std::string tooLong = padded(kMaxPath, 'l');
   char out[kMaxPath];
   EXPECT_EQ(GetCanonicalPath(fits.c_str(), out), 0);
-  EXPECT_EQ(std::strlen(out), 259u);
+  EXPECT_EQ(std::strlen(out), kMaxPath - 1);
   EXPECT_EQ(GetCanonicalPath(tooLong.c_str(), out), ENAMETOOLONG);
   EXPECT_STREQ(out, "");
   // Long only as written: the normalised form decides.
   std::string detour = "x/" + std::string(300, 'y') + "/../../" + fits;
   EXPECT_EQ(GetCanonicalPath(detour.c_str(), out), 0);
-  EXPECT_EQ(out, prefix + fits);
+  EXPECT_EQ(out, dir_ + "/" + fits);
+  // A name longer than the file system takes can never be made.
+  EXPECT_EQ(GetCanonicalPath(std::string(300, 'n').c_str(), out), ENAMETOOLONG);
+  EXPECT_STREQ(out, "");
 }
 
 using AttributesTest = PathTest;
