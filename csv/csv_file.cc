@@ -60,10 +60,13 @@ bool InRecordArena(const void* address) {
 CsvFile* openFiles = nullptr;
 
 // The run is ending: what was written is flushed, every file closed. Errors
-// are of no use any more and are ignored. The CsvFiles themselves stay.
+// are of no use any more and are ignored. The CsvFiles themselves stay. A
+// file not yet emptied keeps its old bytes unless it has records to take
+// their place, and nothing is written over bytes that could not be removed.
 void CloseAllFiles() {
   for (CsvFile* file = openFiles; file; file = file->nextOpen) {
-    if (file->writing && file->bufferLength > 0 && file->stream != kNoFile) {
+    if (file->writing && file->bufferLength > 0 && file->stream != kNoFile &&
+        (!file->mustEmpty || EmptyPlatformFile(file->stream) == 0)) {
       (void)WritePlatformFile(file->stream, file->buffer, static_cast<size_t>(file->bufferLength));
     }
     file->bufferLength = 0;
@@ -87,6 +90,7 @@ void Unlist(CsvFile* file) {
 // Writes out the buffer of a file being written.
 void Spill(CsvFile* file) {
   if (file->bufferLength == 0) return;
+  EmptyCsvFile(file);
   size_t size = static_cast<size_t>(file->bufferLength);
   // Emptied first: the fatal path must not write these bytes a second time.
   file->bufferLength = 0;
@@ -117,6 +121,7 @@ CsvFile* ListCsvFile(CsvFile* file, const char* path, bool writing) {
   file->lineCount = 0;
   file->isRunFile = false;
   file->writing = writing;
+  file->mustEmpty = false;
   file->atEnd = false;
   file->bufferPosition = 0;
   file->bufferLength = 0;
@@ -136,7 +141,18 @@ CsvFile* OpenCsvFile(const char* path, const char* mode) {
   const bool writing = mode[0] == 'w';
   file->openError = OpenPlatformFile(path, writing ? FileMode::kWrite : FileMode::kRead, &file->stream);
   if (file->openError != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, path, file->openError);
-  return ListCsvFile(file, path, writing);
+  ListCsvFile(file, path, writing);
+  file->mustEmpty = writing;
+  return file;
+}
+
+void EmptyCsvFile(CsvFile* file) {
+  if (!file->mustEmpty) return;
+  // Cleared only once emptied: the fatal path writes nothing over old bytes.
+  if (int error = EmptyPlatformFile(file->stream)) {
+    FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+  }
+  file->mustEmpty = false;
 }
 
 CsvFile* AdoptCsvFile(const char* path, FileHandle handle) {
@@ -147,7 +163,10 @@ CsvFile* AdoptCsvFile(const char* path, FileHandle handle) {
 }
 
 void CloseCsvFile(CsvFile* file) {
-  if (file->writing && file->stream != kNoFile) Spill(file);
+  if (file->writing && file->stream != kNoFile) {
+    EmptyCsvFile(file);
+    Spill(file);
+  }
   Unlist(file);
   if (file->stream != kNoFile) {
     int error = ClosePlatformFile(file->stream);

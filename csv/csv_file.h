@@ -58,7 +58,8 @@ struct CsvFile {
   bool isRunFile;
   // Buffering state, private to the csv layer.
   bool writing;
-  bool atEnd;  // the end-of-file indicator: set by the first read that meets the end
+  bool mustEmpty;  // opened for writing, its old bytes not yet removed
+  bool atEnd;      // the end-of-file indicator: set by the first read that meets the end
   unsigned char* buffer;
   int32_t bufferPosition;
   int32_t bufferLength;
@@ -67,8 +68,14 @@ struct CsvFile {
   void* recordStore;
 };
 
-// mode is "rb" or "wb". Never returns on failure (1002, 1001).
+// mode is "rb" or "wb". "wb" creates a file that does not exist and holds an
+// existing one with its bytes as they are until EmptyCsvFile (at the latest
+// when the first bytes are written out or the file is closed): a run that
+// fails before it writes leaves yesterday's output whole. Never returns on
+// failure (1002, 1001).
 [[nodiscard]] CsvFile* OpenCsvFile(const char* path, const char* mode);
+// Empties a file opened "wb", once; a failure is a write failure (1004).
+void EmptyCsvFile(CsvFile* file);
 // A file already open for writing, with the exclusive hold (a run file as
 // CreateRunFile made it), as a CsvFile being written; the same log line as
 // OpenCsvFile. The CsvFile owns the handle from here on.

@@ -4,6 +4,7 @@
 #include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
+#include "driver/options.h"
 #include "platform/files.h"
 #include "platform/signals.h"
 #include "platform/version.h"
@@ -27,6 +28,10 @@ int RunTarnsek(int argc, char** argv) {
   // written into it. Without even the null device nothing can be told.
   if (!AttachStandardStreams()) return exit_code::kOpen;
   PreparePlatform();
+  // A merge holds the output and up to 19 inputs open, beside the three
+  // standard streams: a descriptor limit below that would end a whole sort
+  // at its merge.
+  AllowOpenFiles(3 + 1 + kMaxMergeFiles);
   WatchInterrupts();
   PrintBanner();
   CsvSortOption* options = ParseCommandLine(argc, argv);

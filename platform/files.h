@@ -12,10 +12,16 @@ inline constexpr FileHandle kNoFile = -1;
 
 enum class FileMode { kRead, kWrite };
 
-// Opens path. kWrite creates the file or empties it, but only once the
-// exclusive hold is taken, so a refused open changes nothing. Returns 0 and
-// the handle, or the error number.
+// Opens path. kWrite creates the file when it does not exist and leaves an
+// existing one as it is (EmptyPlatformFile empties it), so a refused open, or
+// a run that fails before it writes, changes nothing. The file that standard
+// output writes to (the log redirected into it) is refused for writing as a
+// file held by another (13): the records and the log would overwrite each
+// other. Returns 0 and the handle, or the error number.
 [[nodiscard]] int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle);
+
+// Empties a file opened for writing. Returns 0 or the error number.
+[[nodiscard]] int EmptyPlatformFile(FileHandle handle);
 
 // Creates path as a new file and opens it for writing with the exclusive
 // hold: an existing name, a symbolic link among them, is refused (EEXIST on
@@ -42,6 +48,11 @@ int ClosePlatformFile(FileHandle handle);
 // must show as a write error, and a log reader that went away as a failed log
 // write, not as a signal.
 void PreparePlatform();
+
+// Lets the process hold count files open at once, the standard streams
+// included: a limit below that is raised as far as the system lets it, and
+// where it cannot be, the files beyond it fail to open as before.
+void AllowOpenFiles(int count);
 
 // Gives every standard stream that the process was started without (closed
 // descriptors 0 to 2, or no standard handle) the null device, so that no file

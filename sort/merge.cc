@@ -130,13 +130,15 @@ void MergeCsvFiles(CsvSortOption& options) {
     inputs[i]->isRunFile = options.deleteFiles;
   }
 
+  ordered = true;
+  for (int i = 0; i < count; ++i) ReadNext(inputs, i, options);
+  // Every input is open and offers its first record: only now is the old
+  // output given up. An input that cannot be opened or read leaves it whole.
+  EmptyCsvFile(output);
   if (options.hasCaption && headerRecord) {
     output->record = headerRecord;
     WriteRecord(output, options);  // a header without field writes nothing
   }
-
-  ordered = true;
-  for (int i = 0; i < count; ++i) ReadNext(inputs, i, options);
   if (ordered) {
     for (int leaf = 0; leaf < kLeaves; ++leaf)
       tree[kLeaves + leaf] = leaf < count && inputs[leaf] ? leaf : -1;

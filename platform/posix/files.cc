@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,8 +71,9 @@ void RememberMade(const char* path, int descriptor) {
 int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
   *handle = kNoFile;
   const bool writing = mode == FileMode::kWrite;
-  // No O_TRUNC: the file is emptied only once the exclusive lock is held, so a
-  // refused open leaves another process's file as it was.
+  // No O_TRUNC: the file is emptied by EmptyPlatformFile, once the exclusive
+  // lock is held and the run is ready to write, so a refused open leaves
+  // another process's file as it was.
   const MadeFile* made = writing ? nullptr : FindMade(path);
   // A run file read again is never reached through a link (ELOOP).
   const int flags = writing ? O_WRONLY | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC | (made ? O_NOFOLLOW : 0);
@@ -81,10 +83,17 @@ int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) return errno;
 
-  if (!writing) {
+  struct stat status;
+  if (fstat(descriptor, &status) != 0) return Refuse(descriptor, errno);
+  if (writing) {
+    // The log's own file, as a shell's "> out.csv" makes it: the lock would
+    // not tell, the log holds none.
+    struct stat log;
+    if (fstat(STDOUT_FILENO, &log) == 0 && log.st_dev == status.st_dev && log.st_ino == status.st_ino) {
+      return Refuse(descriptor, EACCES);
+    }
+  } else {
     // A folder opens for reading here but cannot be read as a file.
-    struct stat status;
-    if (fstat(descriptor, &status) != 0) return Refuse(descriptor, errno);
     if (S_ISDIR(status.st_mode)) return Refuse(descriptor, EISDIR);
     // Another file put in the place of a run file: ESTALE, the file is no
     // longer the one that was made.
@@ -93,8 +102,14 @@ int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
     }
   }
   if (int error = LockFile(descriptor, writing ? LOCK_EX : LOCK_SH)) return Refuse(descriptor, error);
-  if (writing && ftruncate(descriptor, 0) != 0) return Refuse(descriptor, errno);
   *handle = descriptor;
+  return 0;
+}
+
+int EmptyPlatformFile(FileHandle handle) {
+  while (ftruncate(static_cast<int>(handle), 0) != 0) {
+    if (errno != EINTR) return errno;
+  }
   return 0;
 }
 
@@ -173,6 +188,14 @@ void PreparePlatform() {
   // with EPIPE, which the log ignores, and a data write fail with EPIPE, which
   // is reported; neither ends the run with a signal.
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+void AllowOpenFiles(int count) {
+  struct rlimit limit;
+  const auto wanted = static_cast<rlim_t>(count);
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = limit.rlim_max < wanted ? limit.rlim_max : wanted;
+  (void)setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 bool AttachStandardStreams() {

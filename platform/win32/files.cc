@@ -13,8 +13,11 @@
 #include "platform/win32/interrupts.h"
 
 // Files are runtime descriptors opened with share modes: reading denies others
-// writing, writing denies others everything. The system checks the share mode
-// before it empties a file, so a refused write open changes nothing.
+// writing, writing denies others everything. A file opened for writing is
+// emptied only by EmptyPlatformFile, so a refused open, or a run that fails
+// before it writes, changes nothing. The share mode also refuses the file that
+// standard output writes to (13): the handle of the log's redirection holds
+// it for writing.
 
 namespace {
 
@@ -34,10 +37,9 @@ int Opened(errno_t error, int descriptor, FileHandle* handle) {
 
 int OpenPlatformFile(const char* path, FileMode mode, FileHandle* handle) {
   int descriptor = -1;
-  errno_t error = mode == FileMode::kRead
-                      ? _sopen_s(&descriptor, path, _O_RDONLY | _O_BINARY, _SH_DENYWR, 0)
-                      : _sopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYRW,
-                                 _S_IREAD | _S_IWRITE);
+  errno_t error = mode == FileMode::kRead ? _sopen_s(&descriptor, path, _O_RDONLY | _O_BINARY, _SH_DENYWR, 0)
+                                          : _sopen_s(&descriptor, path, _O_WRONLY | _O_CREAT | _O_BINARY,
+                                                     _SH_DENYRW, _S_IREAD | _S_IWRITE);
   return Opened(error, descriptor, handle);
 }
 
@@ -47,6 +49,8 @@ int CreatePlatformFile(const char* path, FileHandle* handle) {
                            _S_IREAD | _S_IWRITE);
   return Opened(error, descriptor, handle);
 }
+
+int EmptyPlatformFile(FileHandle handle) { return _chsize_s(static_cast<int>(handle), 0); }
 
 ptrdiff_t ReadPlatformFile(FileHandle handle, void* buffer, size_t size, int* error) {
   unsigned int count = size > INT_MAX ? INT_MAX : static_cast<unsigned int>(size);
@@ -84,6 +88,9 @@ void PreparePlatform() {
   // The log is text: each line ends in CR LF on this system.
   if (_fileno(stdout) >= 0) _setmode(_fileno(stdout), _O_TEXT);
 }
+
+// The runtime's table holds far more descriptors than a run opens.
+void AllowOpenFiles(int) {}
 
 bool AttachStandardStreams() {
   // A process started without a console, or with a standard handle closed or

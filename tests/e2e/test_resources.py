@@ -219,6 +219,30 @@ class ResourcesTest(SortTestCase):
         self.assertSortedPrefix(cut, self.sorted_records)
         self.assertInputUnchanged()
 
+    def test_merge_of_nineteen_files_under_a_low_descriptor_limit(self):
+        # A 19-file merge holds 23 files open, the standard streams included.
+        # A soft limit below that is raised towards the hard one; where the
+        # hard limit is as low, the open that fails ends the run with 24 and
+        # yesterday's output is left whole.
+        names = ["m%02d.csv" % k for k in range(RUNS)]
+        for k, name in enumerate(names):
+            self.write(name, b"".join(b"%06d,%d\r\n" % (n, k) for n in range(k, 19 * 5, 19)))
+        merged = b"".join(b"%06d,%d\r\n" % (n, n % 19) for n in range(19 * 5))
+        old = b"yesterday\r\n"
+        _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        for limits in [(8, hard), (8, 8)]:
+            with self.subTest(limits=limits):
+                self.write("out.csv", old)
+                result = self.run_tool("/M", "|".join(names), "/O", "out.csv", "/K", "1",
+                                       preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limits))
+                if limits[1] >= 23:
+                    self.assertSucceeds(result)
+                    self.assertEqual(self.read("out.csv"), merged)
+                else:
+                    # The output and four inputs fit beside the standard streams.
+                    self.assertFails(result, 1002, open_failed(self.full("m04.csv"), errno.EMFILE))
+                    self.assertEqual(self.read("out.csv"), old)
+
     def test_second_writer_of_one_output_is_refused(self):
         # Two inputs in key order: the records of the sorted input taken in
         # turn. Among equal keys the merge writes the second file's records

@@ -1,6 +1,8 @@
 """Hostile surroundings: a run started without standard streams, a log reader
 that goes away, run files in a directory others may write, and interrupts in
 the middle of a sort."""
+import contextlib
+import fcntl
 import os
 import random
 import resource
@@ -71,6 +73,11 @@ class SurroundingsTestCase(SortTestCase):
                 run.wait()
         return run.returncode
 
+    @staticmethod
+    def logged(stdout):
+        """The log of a run started by popen."""
+        return tarnsek.Result(subprocess.CompletedProcess([], 0, stdout, b""))
+
     def popen(self, args, **kwargs):
         env = dict(os.environ)
         env.setdefault("TZ", "UTC")
@@ -97,6 +104,66 @@ class StandardStreamsTest(SurroundingsTestCase):
                     for name in ("in.csv", "a.csv", "b.csv"):
                         if os.path.exists(self.path(name)):
                             os.remove(self.path(name))
+
+
+class OldOutputTest(SurroundingsTestCase):
+    """An output that cannot be written as it should be is refused or left
+    whole: the log's own file, and a merge that fails before it writes keeps
+    yesterday's output as it was."""
+    RECORDS = 1000
+    OLD = b"yesterday,1\r\n" * 50
+
+    def refused(self, name):
+        return "[%s] (13) ファイルのオープンに失敗しました." % self.full(name)
+
+    def test_log_redirected_into_the_output_is_refused(self):
+        # The records and the log would overwrite each other: refused as a
+        # file that another holds, and the file keeps the log alone.
+        cases = [("sort", "> out.csv"), ("merge", "> out.csv")]
+        if not WINDOWS:  # no device names a standard stream there
+            cases += [("sort", "/O /dev/stdout"), ("merge", "/O /dev/stdout")]
+        for mode, how in cases:
+            with self.subTest(mode=mode, how=how):
+                args = self.sort_args() if mode == "sort" else self.merge_args()
+                if how.startswith("/O"):
+                    args[args.index("out.csv")] = "/dev/stdout"
+                result = self.run_tool(*args, log_to=self.path("out.csv"))
+                self.assertFails(result, 1002, self.refused("out.csv"))
+                self.assertEqual(self.read("out.csv"), result.stdout)
+                self.assertTrue(result.messages)  # every line a log line
+
+    def test_failed_merge_leaves_the_old_output(self):
+        # A merge input held by another program (as a spreadsheet holds it).
+        args = self.merge_args()
+        self.write("out.csv", self.OLD)
+        with self.held("b.csv", writing=True):
+            result = self.run_tool(*args)
+        self.assertFails(result, 1002, self.refused("b.csv"))
+        self.assertEqual(result.texts[-3:-1], [opened(self.full("out.csv")), opened(self.full("a.csv"))])
+        self.assertEqual(self.read("out.csv"), self.OLD)
+
+    @unittest.skipIf(WINDOWS, "a run file cannot be held from outside the runner under wine")
+    def test_failed_sort_leaves_the_old_output(self):
+        # The first run file, locked by another process once it is written:
+        # the whole sort runs, and its merge cannot open that file.
+        self.RECORDS = CHUNK * CHUNKS
+        self.data, self.ordered = make_input(self.RECORDS)
+        self.write("out.csv", self.OLD)
+        run = self.popen(self.sort_args(), stdout=subprocess.PIPE)
+        with contextlib.ExitStack() as stack:
+            log = b""
+            while sj(run_written(CHUNK)) not in log:
+                line = run.stdout.readline()
+                self.assertTrue(line, "the run ended before its first run file was written")
+                log += line
+            first = self.run_files(self.logged(log))[0]
+            held = stack.enter_context(open(first, "rb"))
+            fcntl.flock(held.fileno(), fcntl.LOCK_EX)  # once the sort has closed it
+            after, errors = run.communicate(timeout=600)
+        self.assertEqual(errors, b"")
+        self.assertEqual(run.returncode, tarnsek.STATUS[1002])
+        self.assertEqual(self.logged(log + after).texts[-1], "[%s] (13) ファイルのオープンに失敗しました." % first)
+        self.assertEqual(self.read("out.csv"), self.OLD)
 
 
 @unittest.skipIf(WINDOWS, "pipes whose reader goes away are tested on Linux")

@@ -188,22 +188,38 @@ TEST_F(CsvFileTest, LocksOfOtherProcessesRefuseTheOpen) {
   EXPECT_EQ(RemovePlatformFile(path.c_str()), 0);
 }
 
-TEST_F(CsvFileTest, WriteOpenEmptiesTheFile) {
-  std::string path = MakeFile("old.csv", "old contents\r\n");
+// A file opened for writing keeps yesterday's bytes until it is emptied: by
+// EmptyCsvFile, by the first bytes written out, or by its close.
+TEST_F(CsvFileTest, WriteOpenEmptiesTheFileOnlyBeforeWriting) {
+  const std::string old = "old contents\r\n";
+  std::string path = MakeFile("old.csv", old);
+  // A run that ends before it writes leaves the file whole.
   CsvFile* out = OpenCsvFile(path.c_str(), "wb");
+  EXPECT_FATAL(FatalError(exit_code::kOpen, msg::kOpenFailed, "x", 13), exit_code::kOpen,
+               Message(msg::kOpenFailed, "x", 13));
+  EXPECT_EQ(out->stream, kNoFile);
+  EXPECT_EQ(Contents(path), old);
+  out = OpenCsvFile(path.c_str(), "wb");
+  EXPECT_EQ(Contents(path), old);
+  EmptyCsvFile(out);
   EXPECT_EQ(Contents(path), "");
   CloseCsvFile(out);
+  // Closed with nothing written, it is empty all the same.
+  MakeFile("old.csv", old);
+  CloseCsvFile(OpenCsvFile(path.c_str(), "wb"));
+  EXPECT_EQ(Contents(path), "");
 }
 
 TEST_F(CsvFileTest, FatalEndFlushesAndClosesEveryFile) {
-  std::string path = PathOf("partial.csv");
+  // What was written takes the place of the old bytes.
+  std::string path = MakeFile("partial.csv", std::string(500, 'o'));
   CsvSortOption options{};
   CsvFile* out = OpenCsvFile(path.c_str(), "wb");
   OwnedRecord record = OwnRecord({"kept", "\x82\xa0"});
   out->record = record.get();
   WriteRecord(out, options);
   WriteRecord(out, options);
-  EXPECT_EQ(Contents(path), "");  // still buffered
+  EXPECT_EQ(Contents(path), std::string(500, 'o'));  // still buffered
   EXPECT_FATAL(FatalError(exit_code::kLimit, msg::kRecordTooLong, 1), exit_code::kLimit,
                Message(msg::kRecordTooLong, 1));
   EXPECT_EQ(out->stream, kNoFile);
