@@ -37,13 +37,13 @@ CsvSortKey* ParseKeyItem(char* item) {
     RejectItem(asWritten);
   }
 
-  uint32_t keyType = kKeyText;
+  KeyType keyType = KeyType::kText;
   if (parts[1]) {
-    static constexpr const char* kTypeLetters[] = {"s", "i", "n", "d"};
     bool known = false;
-    for (uint32_t type = 0; type < 4 && !known; ++type) {
-      if (CompareIgnoringCase(parts[1], kTypeLetters[type]) == 0) {
-        keyType = type;
+    for (const KeyTypeLetter& name : kKeyTypeLetters) {
+      const char letter[] = {name.letter, '\0'};
+      if (!known && CompareIgnoringCase(parts[1], letter) == 0) {
+        keyType = name.type;
         known = true;
       }
     }

@@ -13,7 +13,7 @@ CsvSortOption* CreateCsvSortOption() {
   return options;
 }
 
-CsvSortKey* CreateCsvSortKey(uint32_t keyType, int32_t fieldIndex, int32_t order) {
+CsvSortKey* CreateCsvSortKey(KeyType keyType, int32_t fieldIndex, int32_t order) {
   auto* key = static_cast<CsvSortKey*>(std::malloc(sizeof(CsvSortKey)));
   if (!key) FatalError(exit_code::kAllocation, msg::kSortKeyAlloc);
   *key = CsvSortKey{keyType, fieldIndex, order};

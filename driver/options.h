@@ -8,15 +8,28 @@ inline constexpr int kMaxMergeFiles = 19;  // files one merge reads, run files i
 inline constexpr int kMaxSortKeys = 64;    // keys on one command line
 inline constexpr int kMaxFields = 64;      // fields in one record: a key names field 1 to 64
 
-enum KeyType : uint32_t {
-  kKeyText = 0,            // S: bytes as unsigned values
-  kKeyTextIgnoreCase = 1,  // I: ASCII letters folded
-  kKeyNumber = 2,          // N
-  kKeyDateTime = 3,        // D
+// How a key compares its fields. A switch over it names every type and has
+// no default, so that the compiler shows each place a new type must be
+// handled (HACKING.md: adding a key type).
+enum class KeyType : uint32_t {
+  kText,            // S: bytes as unsigned values
+  kTextIgnoreCase,  // I: ASCII letters folded
+  kNumber,          // N
+  kDateTime,        // D
 };
 
+// The letter that names each key type in /K (in either case).
+struct KeyTypeLetter {
+  KeyType type;
+  char letter;
+};
+inline constexpr KeyTypeLetter kKeyTypeLetters[] = {{KeyType::kText, 'S'},
+                                                    {KeyType::kTextIgnoreCase, 'I'},
+                                                    {KeyType::kNumber, 'N'},
+                                                    {KeyType::kDateTime, 'D'}};
+
 struct CsvSortKey {
-  uint32_t keyType;    // a KeyType
+  KeyType keyType;
   int32_t fieldIndex;  // zero-based field position, 0 to 63
   int32_t order;       // +1 ascending, -1 descending
 };
@@ -35,7 +48,7 @@ struct CsvSortOption {
 };
 
 [[nodiscard]] CsvSortOption* CreateCsvSortOption();
-[[nodiscard]] CsvSortKey* CreateCsvSortKey(uint32_t keyType, int32_t fieldIndex, int32_t order);
+[[nodiscard]] CsvSortKey* CreateCsvSortKey(KeyType keyType, int32_t fieldIndex, int32_t order);
 
 // The number of keys in use: slots up to the first null one, at most 64.
 [[nodiscard]] int CountSortKeys(const CsvSortOption& options);

@@ -12,16 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "chunk_sort_reference.h"
 #include "csv/csv_file.h"
 #include "driver/exit_codes.h"
 #include "fuzz_support.h"
+#include "sort/chunk_quicksort.h"
 #include "sort/chunk_sort.h"
 #include "sort/compare.h"
 
 namespace {
 
 constexpr size_t kMaxRecords = 32;  // the literal sort of larger chunks is too slow here
+
+ChunkSorter sorter;
 
 struct Slot {
   int32_t index;
@@ -82,12 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = records.size();
   if (n == 0) return 0;
 
-  CsvRecord** buffer = RecordBuffer();
-  for (size_t i = 0; i < n; ++i) buffer[i] = records[i];
-  SetBufferCount(static_cast<uint32_t>(n));
+  std::vector<CsvRecord*> buffer(records);
   int fatalCode = 0;
   try {
-    SortChunk(options, 0, static_cast<int32_t>(n) - 1);
+    SortChunk(sorter, buffer.data(), static_cast<int32_t>(n), options);
   } catch (const FatalEnd& end) {
     fatalCode = end.exitCode;
   }
@@ -98,7 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(i < n);
     fastOrder[k] = i;
   }
-  SetBufferCount(0);
 
   if (fatalCode != 0) {
     // Only a number field of more than 12 number characters ends a sort.
@@ -106,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool tooLong = false;
     for (CsvRecord* record : records) {
       for (int k = 0; k < keyCount; ++k) {
-        if (keys[k].keyType != kKeyNumber || keys[k].fieldIndex >= record->fieldCount) continue;
+        if (keys[k].keyType != KeyType::kNumber || keys[k].fieldIndex >= record->fieldCount) continue;
         try {
           (void)ParseNumberField(record->fields[keys[k].fieldIndex]);
         } catch (const FatalEnd&) {
@@ -134,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       slots[i].index = static_cast<int32_t>(i);
       literal[i] = &slots[i];
     }
-    ReferenceChunkSort<Slot, TableCompare> reference(literal.data(), TableCompare{&table, n});
-    reference.SortChunk(0, static_cast<int32_t>(n) - 1);
+    ChunkQuicksort<Slot, TableCompare> quicksort(literal.data(), TableCompare{&table, n});
+    quicksort.SortChunk(0, static_cast<int32_t>(n) - 1);
     for (size_t k = 0; k < n; ++k) FUZZ_CHECK(static_cast<size_t>(literal[k]->index) == fastOrder[k]);
   }
   for (CsvRecord* record : records) ReleaseRecord(record);

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(keys == CountItems(value));
     for (int i = 0; i < keys; ++i) {
       const CsvSortKey& key = *options->sortKeys[i];
-      FUZZ_CHECK(key.keyType <= kKeyDateTime);
+      FUZZ_CHECK(key.keyType <= KeyType::kDateTime);
       FUZZ_CHECK(key.fieldIndex >= 0 && key.fieldIndex < kMaxFields);
       FUZZ_CHECK(key.order == 1 || key.order == -1);
       for (int j = 0; j < i; ++j) FUZZ_CHECK(options->sortKeys[j]->fieldIndex != key.fieldIndex);

@@ -12,9 +12,6 @@
 #include "platform/signals.h"
 #include "platform/temp_files.h"
 #include "sort/merge.h"
-#include "sort/missing_key_sort.h"
-#include "sort/rank_quicksort.h"
-#include "sort/ranking.h"
 
 namespace {
 
@@ -22,11 +19,8 @@ namespace {
 CsvRecord* recordBuffer[kChunkRecords];
 uint32_t bufferCount = 0;
 
-// Scratch of SortChunk: the ranks of the range, the ranked slots, and the
-// records of the range in their order before sorting.
-uint32_t ranks[kChunkRecords];
-uint64_t items[kChunkRecords];
-CsvRecord* unsorted[kChunkRecords];
+// The run's one chunk sorter: its tables outlive each chunk.
+ChunkSorter sorter;
 
 constexpr char kRunFilePrefix[] = "sot";
 
@@ -53,22 +47,21 @@ void LoadChunk(CsvFile* input, const CsvSortOption& options) {
   LogMessage(msg::kChunkLoaded, static_cast<int>(bufferCount));
 }
 
-void SortChunk(const CsvSortOption& options, int32_t lo, int32_t hi) {
-  const int32_t count = hi - lo + 1;
-  CsvRecord** range = recordBuffer + lo;
-  const bool lacking = CheckKeyFields(range, count, options);
-  RankRecords(range, count, options, ranks);
+void SortChunk(ChunkSorter& sorter, CsvRecord** records, int32_t count, const CsvSortOption& options) {
+  const KeyCheck check = CheckKeyFields(sorter.ranking, records, count, options);
+  RankRecords(sorter.ranking, records, count, options, sorter.ranks, &check);
   for (int32_t k = 0; k < count; ++k) {
-    items[k] = MakeItem(ranks[k], static_cast<uint32_t>(k));
-    unsorted[k] = range[k];
+    sorter.items[k] = MakeItem(sorter.ranks[k], static_cast<uint32_t>(k));
+    sorter.unsorted[k] = records[k];
   }
-  if (lacking) {
+  if (check.lacking) {
     // The comparison skips a key that either record lacks: no order.
-    (void)SortItemsLackingKeys(items, unsorted, count, options);
+    (void)SortItemsLackingKeys(sorter.lacking, sorter.ranking, sorter.quicksort, sorter.items,
+                               sorter.unsorted, count, options);
   } else {
-    SortRankedSlots(items, count);
+    SortRankedSlots(sorter.quicksort, sorter.items, count);
   }
-  for (int32_t k = 0; k < count; ++k) range[k] = unsorted[static_cast<uint32_t>(items[k])];
+  for (int32_t k = 0; k < count; ++k) records[k] = sorter.unsorted[static_cast<uint32_t>(sorter.items[k])];
 }
 
 void WriteRunFile(CsvSortOption& options) {
@@ -120,7 +113,7 @@ void SortCsvFile(CsvSortOption& options) {
   while (!IsEndOfFile(input)) {
     LoadChunk(input, options);
     if (bufferCount > 0) {
-      SortChunk(options, 0, static_cast<int32_t>(bufferCount) - 1);
+      SortChunk(sorter, recordBuffer, static_cast<int32_t>(bufferCount), options);
       WriteRunFile(options);
     }
   }

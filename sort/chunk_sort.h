@@ -6,11 +6,10 @@
 
 #include "csv/csv_file.h"
 #include "driver/options.h"
-
-// A chunk holds at most 65,536 records: so many are sorted in memory at a
-// time, and ranks and record indices of a chunk fit in 16 bits.
-inline constexpr int kChunkRecords = 65536;
-inline constexpr int kMaxRunFiles = kMaxMergeFiles;  // 19: a 20th run file is refused
+#include "sort/missing_key_sort.h"
+#include "sort/rank_quicksort.h"
+#include "sort/ranking.h"
+#include "sort/sort_limits.h"
 
 // Sorts inputPath into outputPath through run files; returns after the merge.
 void SortCsvFile(CsvSortOption& options);
@@ -19,10 +18,24 @@ void SortCsvFile(CsvSortOption& options);
 // the file or a read that yields no field) and logs the count.
 void LoadChunk(CsvFile* input, const CsvSortOption& options);
 
-// Sorts slots lo..hi of the record buffer in place, 0 <= lo <= hi < bufferCount.
-// First checks every record of the range against every key (missing-key
-// warning, number fields too long).
-void SortChunk(const CsvSortOption& options, int32_t lo, int32_t hi);
+// What the sort of a chunk works in, made once and kept from chunk to chunk
+// (its tables fill as chunks need them): the ranking, the quicksort on ranks,
+// the sort of records lacking key fields, and the chunk's ranks and items.
+// Zero-initialised, as a static or value-initialised object is.
+struct ChunkSorter {
+  Ranking ranking;
+  RankQuicksort quicksort;
+  LackingSort lacking;
+  uint32_t ranks[kChunkRecords];
+  uint64_t items[kChunkRecords];
+  CsvRecord* unsorted[kChunkRecords];  // the records in their order before sorting
+};
+
+// Sorts records[0..count), 1 <= count <= 65536, into the order of the chunk
+// quicksort of sort/chunk_quicksort.h, equal records included. First checks
+// every record against every key (missing-key warning, number fields too
+// long), then ranks the records and sorts them by rank.
+void SortChunk(ChunkSorter& sorter, CsvRecord** records, int32_t count, const CsvSortOption& options);
 
 // Writes slots 0..bufferCount-1 to a new run file, releasing each record once
 // written, and adds the file's name to fileNames.

@@ -35,25 +35,15 @@
 #include <cstring>
 #include <utility>
 
-#include "sort/rank_quicksort.h"
-#include "sort/ranking.h"
+#include "sort/chunk_quicksort.h"
+#include "sort/sample_positions.h"
 
 namespace {
 
-constexpr int kPivotEntry = kSamplePositions / 2;  // 256
-
-// The chunk being sorted: each record's ranks key by key, which keys it holds,
-// and whether it lacks any.
-uint16_t keyRanks[kChunkRecords * kMaxSortKeys];
-uint64_t presence[kChunkRecords];
-uint8_t lacking[kChunkRecords];
-size_t keyStride = 0;
-uint64_t comparisons = 0;
-
-int CompareLackingRecords(uint32_t a, uint32_t b) {
-  const uint16_t* x = keyRanks + a * keyStride;
-  const uint16_t* y = keyRanks + b * keyStride;
-  for (uint64_t both = presence[a] & presence[b]; both != 0; both &= both - 1) {
+int CompareLackingRecords(const LackingSort& sort, uint32_t a, uint32_t b) {
+  const uint16_t* x = sort.keyRanks + a * sort.keyStride;
+  const uint16_t* y = sort.keyRanks + b * sort.keyStride;
+  for (uint64_t both = sort.presence[a] & sort.presence[b]; both != 0; both &= both - 1) {
     const int k = std::countr_zero(both);
     if (x[k] != y[k]) return x[k] < y[k] ? -1 : 1;
   }
@@ -62,27 +52,17 @@ int CompareLackingRecords(uint32_t a, uint32_t b) {
 
 // The comparison of the two items' records, key fields that either lacks
 // skipped. Records that hold every key compare by their rank.
-inline int Compare(uint64_t a, uint64_t b) {
-  ++comparisons;
+inline int Compare(LackingSort& sort, uint64_t a, uint64_t b) {
+  ++sort.comparisons;
   const uint32_t ia = static_cast<uint32_t>(a);
   const uint32_t ib = static_cast<uint32_t>(b);
-  if ((lacking[ia] | lacking[ib]) == 0) {
+  if ((sort.lacking[ia] | sort.lacking[ib]) == 0) {
     const uint32_t ra = RankOf(a);
     const uint32_t rb = RankOf(b);
     return (ra > rb) - (ra < rb);
   }
-  return CompareLackingRecords(ia, ib);
+  return CompareLackingRecords(sort, ia, ib);
 }
-
-// The sample entries of a range of m slots, consecutive entries of one slot
-// taken together as a run; slots are offsets from the range's first.
-struct SampleRuns {
-  bool ready;
-  int32_t count;
-  int32_t pivotSlot;
-  int32_t slot[kSamplePositions];
-  int32_t length[kSamplePositions];
-};
 
 void MakeRuns(int32_t m, SampleRuns& runs) {
   SampleList list;
@@ -101,44 +81,36 @@ void MakeRuns(int32_t m, SampleRuns& runs) {
   runs.ready = true;
 }
 
-// Positions depend only on the size of a range: kept for the sizes below 513.
-SampleRuns smallRuns[kSamplePositions];
-
-// clean[x] == stamp: slot x was compared with the pass's slot since either
-// last changed. A new stamp makes every slot unclean.
-uint32_t clean[kChunkRecords];
-uint32_t stamp = 0;
-
-void NextStamp() {
-  if (++stamp == 0) {
-    std::memset(clean, 0, sizeof clean);
-    stamp = 1;
+void NextStamp(LackingSort& sort) {
+  if (++sort.stamp == 0) {
+    std::memset(sort.clean, 0, sizeof sort.clean);
+    sort.stamp = 1;
   }
 }
 
 // The exchange sort of the pivot choice over the m slots from v on; returns
 // the record then at the slot of entry 256.
-uint64_t SelectPivotLacking(uint64_t* v, int32_t m) {
+uint64_t SelectPivotLacking(LackingSort& sort, uint64_t* v, int32_t m) {
   SampleRuns large;
-  SampleRuns* runs = m < kSamplePositions ? &smallRuns[m] : &large;
+  SampleRuns* runs = m < kSamplePositions ? &sort.smallRuns[m] : &large;
   if (m >= kSamplePositions || !runs->ready) MakeRuns(m, *runs);
   // The passes of the last run (entry 512's) meet only their own slot.
   const int last = runs->count - 1;
   for (int i = 0; i < last; ++i) {
     const int32_t a = runs->slot[i];
-    NextStamp();
+    NextStamp(sort);
     for (int pass = 0; pass < runs->length[i]; ++pass) {
       uint64_t current = v[a];
       bool exchanged = false;
       for (int j = i + 1; j <= last; ++j) {
         const int32_t x = runs->slot[j];
-        if (x == a || clean[x] == stamp) continue;
-        if (Compare(current, v[x]) > 0) {
+        if (x == a || sort.clean[x] == sort.stamp) continue;
+        if (Compare(sort, current, v[x]) > 0) {
           std::swap(current, v[x]);
           exchanged = true;
-          NextStamp();
+          NextStamp(sort);
         }
-        clean[x] = stamp;
+        sort.clean[x] = sort.stamp;
       }
       v[a] = current;
       if (!exchanged) break;
@@ -147,40 +119,35 @@ uint64_t SelectPivotLacking(uint64_t* v, int32_t m) {
   return v[runs->pivotSlot];
 }
 
-bool AnyLacking(const uint64_t* items, int32_t lo, int32_t hi) {
+bool AnyLacking(const LackingSort& sort, const uint64_t* items, int32_t lo, int32_t hi) {
   for (int32_t k = lo; k <= hi; ++k) {
-    if (lacking[static_cast<uint32_t>(items[k])]) return true;
+    if (sort.lacking[static_cast<uint32_t>(items[k])]) return true;
   }
   return false;
 }
 
-void SortRangeLacking(uint64_t* items, int32_t lo, int32_t hi) {
+void SortRangeLacking(LackingSort& sort, RankQuicksort& quicksort, uint64_t* items, int32_t lo, int32_t hi) {
   for (;;) {
-    if (!AnyLacking(items, lo, hi)) {
-      SortRankedRange(items, lo, hi);
+    if (!AnyLacking(sort, items, lo, hi)) {
+      SortRankedRange(quicksort, items, lo, hi);
       return;
     }
-    const uint64_t pivot = SelectPivotLacking(items + lo, hi - lo + 1);
-    // Hoare partitioning. The first scans stop at the pivot's own slot at the
-    // latest, later ones at the two slots just exchanged.
-    int32_t i = lo - 1;
-    int32_t j = hi + 1;
-    for (;;) {
-      do ++i;
-      while (Compare(items[i], pivot) < 0);
-      do --j;
-      while (Compare(items[j], pivot) > 0);
-      if (i >= j) break;
-      std::swap(items[i], items[j]);
-    }
+    const uint64_t pivot = SelectPivotLacking(sort, items + lo, hi - lo + 1);
+    // The first scans stop at the pivot's own slot at the latest, later ones
+    // at the two slots just exchanged.
+    int32_t i;
+    int32_t j;
+    HoarePartition(
+        items, lo, hi, [&](uint64_t item) { return Compare(sort, item, pivot) < 0; },
+        [&](uint64_t item) { return Compare(sort, item, pivot) > 0; }, i, j);
     const bool left = lo < i - 1;
     const bool right = j + 1 < hi;
     if (left && right) {
       if (i - 1 - lo < hi - j - 1) {
-        SortRangeLacking(items, lo, i - 1);
+        SortRangeLacking(sort, quicksort, items, lo, i - 1);
         lo = j + 1;
       } else {
-        SortRangeLacking(items, j + 1, hi);
+        SortRangeLacking(sort, quicksort, items, j + 1, hi);
         hi = i - 1;
       }
     } else if (left) {
@@ -195,15 +162,15 @@ void SortRangeLacking(uint64_t* items, int32_t lo, int32_t hi) {
 
 }  // namespace
 
-uint64_t SortItemsLackingKeys(uint64_t* items, CsvRecord* const* records, int32_t count,
-                              const CsvSortOption& options) {
-  comparisons = 0;
+uint64_t SortItemsLackingKeys(LackingSort& sort, Ranking& ranking, RankQuicksort& quicksort, uint64_t* items,
+                              CsvRecord* const* records, int32_t count, const CsvSortOption& options) {
+  sort.comparisons = 0;
   if (count <= 0) return 0;
   const int keyCount = CountSortKeys(options);
-  keyStride = static_cast<size_t>(keyCount);
-  RankKeyFields(records, count, options, keyRanks, presence);
+  sort.keyStride = static_cast<size_t>(keyCount);
+  RankKeyFields(ranking, records, count, options, sort.keyRanks, sort.presence);
   const uint64_t every = keyCount == kMaxSortKeys ? ~uint64_t{0} : (uint64_t{1} << keyCount) - 1;
-  for (int32_t r = 0; r < count; ++r) lacking[r] = presence[r] != every;
-  SortRangeLacking(items, 0, count - 1);
-  return comparisons;
+  for (int32_t r = 0; r < count; ++r) sort.lacking[r] = sort.presence[r] != every;
+  SortRangeLacking(sort, quicksort, items, 0, count - 1);
+  return sort.comparisons;
 }

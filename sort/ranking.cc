@@ -17,49 +17,8 @@
 
 namespace {
 
-KeyValue values[kChunkRecords];
-uint32_t valueOf[kChunkRecords];             // the record's distinct value under the key
-uint32_t rankOf[kChunkRecords];              // the record's rank under the key alone, 0: field missing
-uint32_t representative[kChunkRecords + 1];  // a record holding each distinct value
-uint32_t valueRank[kChunkRecords + 1];       // rank of each distinct value, 0: field missing
-uint32_t distinctOrder[kChunkRecords + 1];
-uint32_t groupOf[kChunkRecords];
-// The records in the order of their value ranks, then of group and value rank,
-// with the counts of the counting sorts that put them so.
-uint32_t byRank[kChunkRecords];
-uint32_t byGroup[kChunkRecords];
-uint32_t counted[kChunkRecords + 2];
-
-// The order words of the present values and their records (the numbers of
-// the distinct values, when those of a text key are ordered), with the radix
-// sort's second buffers.
-uint64_t words[kChunkRecords];
-uint64_t wordsSpare[kChunkRecords];
-uint32_t wordRecords[kChunkRecords];
-uint32_t wordRecordsSpare[kChunkRecords];
-
-// The order words of each distinct value of a text key, and whether they
-// hold its whole text; from this many values on, they are radix sorted.
+// From this many distinct values on, a text key's values are radix sorted.
 constexpr uint32_t kRadixValues = 256;
-uint64_t firstWords[kChunkRecords + 1];
-uint64_t secondWords[kChunkRecords + 1];
-bool wholeWords[kChunkRecords + 1];
-
-// The numbers that the key check read for the first kCheckedKeys keys (those
-// that are number keys), kept for the ranking of the same records that
-// follows it: a number is then read once per chunk, not twice. That took 111
-// instructions off each record of a sort on a number key (callgrind over
-// bench/run.py, row number).
-constexpr int kCheckedKeys = 4;
-double checkedNumbers[kCheckedKeys][kChunkRecords];
-CsvRecord* const* checkedRecords = nullptr;  // null: nothing kept
-int32_t checkedCount = 0;
-
-// Open addressing over twice the largest chunk: slot + 1 of a representative,
-// 0 when empty.
-constexpr uint32_t kTableSize = 2 * kChunkRecords;
-uint32_t table[kTableSize];
-uint32_t tableHash[kTableSize];
 
 // Negative, 0 or positive under one key, as CompareRecords orders two present
 // fields; a missing field sorts before a present one.
@@ -70,28 +29,29 @@ int CompareValues(const KeyValue& a, const KeyValue& b, const CsvSortKey& key) {
 
 // valueOf[r] := the number of r's distinct value among records[0..n), 0 for
 // a missing field; returns the count of numbers used (missing included).
-uint32_t NumberDistinctValues(uint32_t n, const CsvSortKey& key) {
-  std::memset(table, 0, sizeof table);
+uint32_t NumberDistinctValues(Ranking& ranking, uint32_t n, const CsvSortKey& key) {
+  std::memset(ranking.table, 0, sizeof ranking.table);
   uint32_t distinct = 1;  // 0 stands for every missing field
   for (uint32_t r = 0; r < n; ++r) {
-    if (!values[r].present) {
-      valueOf[r] = 0;
+    if (!ranking.values[r].present) {
+      ranking.valueOf[r] = 0;
       continue;
     }
-    const uint64_t hash = HashKeyValue(values[r], key);
+    const uint64_t hash = HashKeyValue(ranking.values[r], key);
     const uint32_t tag = static_cast<uint32_t>(hash >> 32);
     uint32_t slot = static_cast<uint32_t>(hash) & (kTableSize - 1);
     for (;;) {
-      const uint32_t held = table[slot];
+      const uint32_t held = ranking.table[slot];
       if (held == 0) {
-        table[slot] = distinct + 1;
-        tableHash[slot] = tag;
-        representative[distinct] = r;
-        valueOf[r] = distinct++;
+        ranking.table[slot] = distinct + 1;
+        ranking.tableHash[slot] = tag;
+        ranking.representative[distinct] = r;
+        ranking.valueOf[r] = distinct++;
         break;
       }
-      if (tableHash[slot] == tag && CompareKeyValues(values[representative[held - 1]], values[r], key) == 0) {
-        valueOf[r] = held - 1;
+      if (ranking.tableHash[slot] == tag &&
+          CompareKeyValues(ranking.values[ranking.representative[held - 1]], ranking.values[r], key) == 0) {
+        ranking.valueOf[r] = held - 1;
         break;
       }
       slot = (slot + 1) & (kTableSize - 1);
@@ -103,18 +63,18 @@ uint32_t NumberDistinctValues(uint32_t n, const CsvSortKey& key) {
 // Sorts words[0..m) with wordRecords alongside, least significant byte
 // first; a byte that every word shares is skipped (a date-time's top two
 // bytes, often a price's top byte).
-void RadixSortWords(uint32_t m) {
+void RadixSortWords(Ranking& ranking, uint32_t m) {
   constexpr int kBytes = 8;
-  static uint32_t counts[kBytes][256];
+  uint32_t(&counts)[kBytes][256] = ranking.radixCounts;
   std::memset(counts, 0, sizeof counts);
   for (uint32_t s = 0; s < m; ++s) {
-    const uint64_t word = words[s];
+    const uint64_t word = ranking.words[s];
     for (int b = 0; b < kBytes; ++b) ++counts[b][(word >> (8 * b)) & 0xFF];
   }
-  uint64_t* from = words;
-  uint64_t* to = wordsSpare;
-  uint32_t* fromRecords = wordRecords;
-  uint32_t* toRecords = wordRecordsSpare;
+  uint64_t* from = ranking.words;
+  uint64_t* to = ranking.wordsSpare;
+  uint32_t* fromRecords = ranking.wordRecords;
+  uint32_t* toRecords = ranking.wordRecordsSpare;
   for (int b = 0; b < kBytes; ++b) {
     uint32_t* count = counts[b];
     if (count[(from[0] >> (8 * b)) & 0xFF] == m) continue;
@@ -132,9 +92,9 @@ void RadixSortWords(uint32_t m) {
     std::swap(from, to);
     std::swap(fromRecords, toRecords);
   }
-  if (from != words) {
-    std::copy(from, from + m, words);
-    std::copy(fromRecords, fromRecords + m, wordRecords);
+  if (from != ranking.words) {
+    std::copy(from, from + m, ranking.words);
+    std::copy(fromRecords, fromRecords + m, ranking.wordRecords);
   }
 }
 
@@ -145,56 +105,59 @@ void RadixSortWords(uint32_t m) {
 // keyed by an all-distinct text (the ids) took 29.7 ms to sort with std::sort
 // through the comparison, 7.9 ms this way (tarnsek_micro
 // BM_SortChunkFewTies).
-void OrderDistinctValues(uint32_t count, const CsvSortKey& key) {
-  const auto before = [&key](uint32_t a, uint32_t b) {
-    return CompareValues(values[representative[a]], values[representative[b]], key) < 0;
+void OrderDistinctValues(Ranking& ranking, uint32_t count, const CsvSortKey& key) {
+  const auto before = [&ranking, &key](uint32_t a, uint32_t b) {
+    return CompareValues(ranking.values[ranking.representative[a]], ranking.values[ranking.representative[b]],
+                         key) < 0;
   };
-  for (uint32_t v = 1; v <= count; ++v) distinctOrder[v - 1] = v;
-  const bool text = key.keyType == kKeyText || key.keyType == kKeyTextIgnoreCase;
+  for (uint32_t v = 1; v <= count; ++v) ranking.distinctOrder[v - 1] = v;
+  const bool text = key.keyType == KeyType::kText || key.keyType == KeyType::kTextIgnoreCase;
   if (count < kRadixValues || !text || !HasOrderWord(key)) {
-    std::sort(distinctOrder, distinctOrder + count, before);
+    std::sort(ranking.distinctOrder, ranking.distinctOrder + count, before);
     return;
   }
   for (uint32_t v = 1; v <= count; ++v) {
     uint64_t pair[2];
-    wholeWords[v] = OrderWords(values[representative[v]], key, pair);
-    firstWords[v] = pair[0];
-    secondWords[v] = pair[1];
-    words[v - 1] = pair[1];
-    wordRecords[v - 1] = v;
+    ranking.wholeWords[v] = OrderWords(ranking.values[ranking.representative[v]], key, pair);
+    ranking.firstWords[v] = pair[0];
+    ranking.secondWords[v] = pair[1];
+    ranking.words[v - 1] = pair[1];
+    ranking.wordRecords[v - 1] = v;
   }
   // Least significant word first; both sorts are stable.
-  RadixSortWords(count);
-  for (uint32_t s = 0; s < count; ++s) words[s] = firstWords[wordRecords[s]];
-  RadixSortWords(count);
+  RadixSortWords(ranking, count);
+  for (uint32_t s = 0; s < count; ++s) ranking.words[s] = ranking.firstWords[ranking.wordRecords[s]];
+  RadixSortWords(ranking, count);
   for (uint32_t s = 0; s < count;) {
-    const uint32_t v = wordRecords[s];
+    const uint32_t v = ranking.wordRecords[s];
     uint32_t end = s + 1;
-    bool whole = wholeWords[v];
-    while (end < count && words[end] == words[s] && secondWords[wordRecords[end]] == secondWords[v]) {
-      whole = whole && wholeWords[wordRecords[end]];
+    bool whole = ranking.wholeWords[v];
+    while (end < count && ranking.words[end] == ranking.words[s] &&
+           ranking.secondWords[ranking.wordRecords[end]] == ranking.secondWords[v]) {
+      whole = whole && ranking.wholeWords[ranking.wordRecords[end]];
       ++end;
     }
-    if (!whole) std::sort(wordRecords + s, wordRecords + end, before);
+    if (!whole) std::sort(ranking.wordRecords + s, ranking.wordRecords + end, before);
     s = end;
   }
-  std::copy(wordRecords, wordRecords + count, distinctOrder);
+  std::copy(ranking.wordRecords, ranking.wordRecords + count, ranking.distinctOrder);
 }
 
 // The generic ranking: the distinct values told apart by the hash table and
 // sorted by the key's comparison. rankOf[r] := records[r]'s rank under the
 // key alone, 1 for the smallest present value, 0 for a missing field.
 // Returns the count of ranks used (missing included).
-uint32_t RankValuesByComparison(CsvRecord* const* records, uint32_t n, const CsvSortKey& key) {
+uint32_t RankValuesByComparison(Ranking& ranking, CsvRecord* const* records, uint32_t n,
+                                const CsvSortKey& key) {
   for (uint32_t r = 0; r < n; ++r) {
     PrefetchRecords(records, r, n);
-    values[r] = KeyValueOf(records[r], key);
+    ranking.values[r] = KeyValueOf(records[r], key);
   }
-  const uint32_t distinct = NumberDistinctValues(n, key);
-  OrderDistinctValues(distinct - 1, key);
-  valueRank[0] = 0;
-  for (uint32_t v = 0; v + 1 < distinct; ++v) valueRank[distinctOrder[v]] = v + 1;
-  for (uint32_t r = 0; r < n; ++r) rankOf[r] = valueRank[valueOf[r]];
+  const uint32_t distinct = NumberDistinctValues(ranking, n, key);
+  OrderDistinctValues(ranking, distinct - 1, key);
+  ranking.valueRank[0] = 0;
+  for (uint32_t v = 0; v + 1 < distinct; ++v) ranking.valueRank[ranking.distinctOrder[v]] = v + 1;
+  for (uint32_t r = 0; r < n; ++r) ranking.rankOf[r] = ranking.valueRank[ranking.valueOf[r]];
   return distinct;
 }
 
@@ -207,7 +170,7 @@ uint32_t RankValuesByComparison(CsvRecord* const* records, uint32_t n, const Csv
 // 17 ms to 9 ms a chunk); a date-time key, 1,459 then 662 (BM_RankDateTime,
 // 25 ms to 11 ms). Returns 0, having ranked nothing, when a number
 // has too many digits: the comparison then decides which one ends the run.
-uint32_t RankValuesByWord(CsvRecord* const* records, uint32_t n, const CsvSortKey& key,
+uint32_t RankValuesByWord(Ranking& ranking, CsvRecord* const* records, uint32_t n, const CsvSortKey& key,
                           const double* numbers) {
   uint32_t m = 0;
   for (uint32_t r = 0; r < n; ++r) {
@@ -221,20 +184,20 @@ uint32_t RankValuesByWord(CsvRecord* const* records, uint32_t n, const CsvSortKe
       value = KeyValueOf(records[r], key);
     }
     if (!value.present) {
-      rankOf[r] = 0;
+      ranking.rankOf[r] = 0;
       continue;
     }
     if (value.tooManyDigits) return 0;
-    words[m] = OrderWord(value, key);
-    wordRecords[m++] = r;
+    ranking.words[m] = OrderWord(value, key);
+    ranking.wordRecords[m++] = r;
   }
   if (m == 0) return 1;
-  RadixSortWords(m);
+  RadixSortWords(ranking, m);
   uint32_t rank = 1;
-  rankOf[wordRecords[0]] = 1;
+  ranking.rankOf[ranking.wordRecords[0]] = 1;
   for (uint32_t s = 1; s < m; ++s) {
-    rank += words[s] != words[s - 1] ? 1 : 0;
-    rankOf[wordRecords[s]] = rank;
+    rank += ranking.words[s] != ranking.words[s - 1] ? 1 : 0;
+    ranking.rankOf[ranking.wordRecords[s]] = rank;
   }
   return rank + 1;
 }
@@ -243,19 +206,21 @@ uint32_t RankValuesByWord(CsvRecord* const* records, uint32_t n, const CsvSortKe
 // present value, 0 for a missing field. Returns the count of ranks used
 // (missing included). numbers: the key check's numbers of the key's fields,
 // or null.
-uint32_t RankValuesOfKey(CsvRecord* const* records, uint32_t n, const CsvSortKey& key,
+uint32_t RankValuesOfKey(Ranking& ranking, CsvRecord* const* records, uint32_t n, const CsvSortKey& key,
                          const double* numbers = nullptr) {
-  const bool byWord = HasOrderWord(key) && (key.keyType == kKeyNumber || key.keyType == kKeyDateTime);
+  const bool byWord =
+      HasOrderWord(key) && (key.keyType == KeyType::kNumber || key.keyType == KeyType::kDateTime);
   if (byWord) {
-    const uint32_t distinct = RankValuesByWord(records, n, key, numbers);
+    const uint32_t distinct = RankValuesByWord(ranking, records, n, key, numbers);
     if (distinct != 0) return distinct;
   }
-  return RankValuesByComparison(records, n, key);
+  return RankValuesByComparison(ranking, records, n, key);
 }
 
 // Puts the records `from` (0 to n - 1 when null) in order of keyOf[record],
 // each below `keys`, stably, into `to`.
-void CountingSort(const uint32_t* keyOf, uint32_t keys, const uint32_t* from, uint32_t n, uint32_t* to) {
+void CountingSort(uint32_t* counted, const uint32_t* keyOf, uint32_t keys, const uint32_t* from, uint32_t n,
+                  uint32_t* to) {
   std::fill(counted, counted + keys + 1, 0u);
   for (uint32_t r = 0; r < n; ++r) ++counted[keyOf[r] + 1];
   for (uint32_t k = 1; k <= keys; ++k) counted[k] += counted[k - 1];
@@ -267,9 +232,13 @@ void CountingSort(const uint32_t* keyOf, uint32_t keys, const uint32_t* from, ui
 
 }  // namespace
 
-bool CheckKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options) {
+KeyCheck CheckKeyFields(Ranking& ranking, CsvRecord* const* records, int32_t count,
+                        const CsvSortOption& options) {
   const int keyCount = CountSortKeys(options);
-  bool lacking = false;
+  KeyCheck check{};
+  for (int k = 0; k < keyCount && k < kCheckedKeys; ++k) {
+    if (options.sortKeys[k]->keyType == KeyType::kNumber) check.numbers[k] = ranking.checkedNumbers[k];
+  }
   for (int32_t r = 0; r < count; ++r) {
     PrefetchRecords(records, r, count);
     const CsvRecord* record = records[r];
@@ -277,35 +246,34 @@ bool CheckKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOptio
       const CsvSortKey& key = *options.sortKeys[k];
       if (key.fieldIndex >= record->fieldCount) {
         RecordMissingKeyWarning();
-        lacking = true;
-      } else if (key.keyType == kKeyNumber) {
+        check.lacking = true;
+      } else if (key.keyType == KeyType::kNumber) {
         const double number = ParseNumberField(record->fields[key.fieldIndex]);
-        if (k < kCheckedKeys) checkedNumbers[k][r] = number;
+        if (k < kCheckedKeys) ranking.checkedNumbers[k][r] = number;
       }
     }
   }
-  checkedRecords = records;
-  checkedCount = count;
-  return lacking;
+  return check;
 }
 
-void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& options, uint32_t* ranks) {
+void RankRecords(Ranking& ranking, CsvRecord* const* records, int32_t count, const CsvSortOption& options,
+                 uint32_t* ranks, const KeyCheck* check) {
   if (count <= 0) return;
   const uint32_t n = static_cast<uint32_t>(count);
-  std::fill(groupOf, groupOf + n, 0u);
+  std::fill(ranking.groupOf, ranking.groupOf + n, 0u);
   uint32_t groups = 1;
   const int keyCount = CountSortKeys(options);
   for (int k = 0; k < keyCount && groups < n; ++k) {
     const CsvSortKey& key = *options.sortKeys[k];
-    const bool checked =
-        records == checkedRecords && count == checkedCount && k < kCheckedKeys && key.keyType == kKeyNumber;
-    const uint32_t distinct = RankValuesOfKey(records, n, key, checked ? checkedNumbers[k] : nullptr);
+    const double* numbers = check && k < kCheckedKeys ? check->numbers[k] : nullptr;
+    const uint32_t distinct = RankValuesOfKey(ranking, records, n, key, numbers);
 
     if (groups == 1) {
       // The first key: the value ranks are the groups, though possibly with
       // no record of a missing field at rank 0.
-      const bool anyMissing = std::any_of(rankOf, rankOf + n, [](uint32_t rank) { return rank == 0; });
-      for (uint32_t r = 0; r < n; ++r) groupOf[r] = rankOf[r] - (anyMissing ? 0 : 1);
+      const bool anyMissing =
+          std::any_of(ranking.rankOf, ranking.rankOf + n, [](uint32_t rank) { return rank == 0; });
+      for (uint32_t r = 0; r < n; ++r) ranking.groupOf[r] = ranking.rankOf[r] - (anyMissing ? 0 : 1);
       groups = distinct - (anyMissing ? 0 : 1);
       continue;
     }
@@ -314,36 +282,35 @@ void RankRecords(CsvRecord* const* records, int32_t count, const CsvSortOption& 
     // std::sort of packed pairs, this took the ranking from 575 instructions
     // a record to 494 on the two-key row, from 886 to 805 on the date row
     // (callgrind over bench/run.py, rows two and date).
-    CountingSort(rankOf, distinct, nullptr, n, byRank);
-    CountingSort(groupOf, groups, byRank, n, byGroup);
+    CountingSort(ranking.counted, ranking.rankOf, distinct, nullptr, n, ranking.byRank);
+    CountingSort(ranking.counted, ranking.groupOf, groups, ranking.byRank, n, ranking.byGroup);
     uint32_t group = 0;
-    uint32_t previous = byGroup[0];
-    uint32_t previousGroup = groupOf[previous];
-    uint32_t previousRank = rankOf[previous];
+    uint32_t previous = ranking.byGroup[0];
+    uint32_t previousGroup = ranking.groupOf[previous];
+    uint32_t previousRank = ranking.rankOf[previous];
     for (uint32_t s = 0; s < n; ++s) {
-      const uint32_t r = byGroup[s];
-      const uint32_t oldGroup = groupOf[r];
-      if (oldGroup != previousGroup || rankOf[r] != previousRank) ++group;
+      const uint32_t r = ranking.byGroup[s];
+      const uint32_t oldGroup = ranking.groupOf[r];
+      if (oldGroup != previousGroup || ranking.rankOf[r] != previousRank) ++group;
       previousGroup = oldGroup;
-      previousRank = rankOf[r];
-      groupOf[r] = group;
+      previousRank = ranking.rankOf[r];
+      ranking.groupOf[r] = group;
     }
     groups = group + 1;
   }
-  checkedRecords = nullptr;  // the records may change from here on
-  std::copy(groupOf, groupOf + n, ranks);
+  std::copy(ranking.groupOf, ranking.groupOf + n, ranks);
 }
 
-void RankKeyFields(CsvRecord* const* records, int32_t count, const CsvSortOption& options, uint16_t* keyRanks,
-                   uint64_t* presence) {
+void RankKeyFields(Ranking& ranking, CsvRecord* const* records, int32_t count, const CsvSortOption& options,
+                   uint16_t* keyRanks, uint64_t* presence) {
   if (count <= 0) return;
   const uint32_t n = static_cast<uint32_t>(count);
   const int keyCount = CountSortKeys(options);
   std::fill(presence, presence + n, uint64_t{0});
   for (int k = 0; k < keyCount; ++k) {
-    (void)RankValuesOfKey(records, n, *options.sortKeys[k]);
+    (void)RankValuesOfKey(ranking, records, n, *options.sortKeys[k]);
     for (uint32_t r = 0; r < n; ++r) {
-      const uint32_t rank = rankOf[r];
+      const uint32_t rank = ranking.rankOf[r];
       // Present values rank from 1: at most 65,536 of them.
       keyRanks[size_t{r} * static_cast<size_t>(keyCount) + static_cast<size_t>(k)] =
           static_cast<uint16_t>(rank == 0 ? 0 : rank - 1);

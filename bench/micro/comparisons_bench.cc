@@ -11,8 +11,8 @@
 #include <ctime>
 #include <vector>
 
-#include "chunk_sort_reference.h"
 #include "micro_data.h"
+#include "sort/chunk_quicksort.h"
 #include "sort/chunk_sort.h"
 #include "sort/compare.h"
 #include "sort/ranking.h"
@@ -33,27 +33,27 @@ constexpr int32_t kCategoryField = 6;
 void BM_ComparisonsAgainstLiteral(benchmark::State& state) {
   const std::vector<CsvRecord*>& all = MicroRecords();
   std::vector<CsvRecord*> records(all.begin(), all.begin() + kChunk);
-  CsvSortKey key{kKeyText, kCategoryField, 1};
+  CsvSortKey key{KeyType::kText, kCategoryField, 1};
   const CsvSortOption options = OptionsWithKey(&key);
 
   // The literal sort, over the ranks that stand for the records.
   std::vector<uint32_t> ranks(kChunk);
-  RankRecords(records.data(), kChunk, options, ranks.data());
+  RankRecords(MicroSorter().ranking, records.data(), kChunk, options, ranks.data());
   int64_t literalComparisons = 0;
   const double start = Now();
   const std::vector<uint32_t> literalOrder = LiteralOrder(ranks, nullptr, &literalComparisons);
   const double literalTime = Now() - start;
 
   double fast = 0;
+  std::vector<CsvRecord*> chunk(kChunk);
   for (auto _ : state) {
-    std::copy(records.begin(), records.end(), RecordBuffer());
-    SetBufferCount(kChunk);
+    std::copy(records.begin(), records.end(), chunk.begin());
     const double begin = Now();
-    SortChunk(options, 0, kChunk - 1);
+    SortChunk(MicroSorter(), chunk.data(), kChunk, options);
     fast = Now() - begin;
   }
   for (int32_t i = 0; i < kChunk; ++i) {
-    if (RecordBuffer()[i] != records[literalOrder[i]]) {
+    if (chunk[i] != records[literalOrder[i]]) {
       state.SkipWithError("the fast sort left another permutation");
       return;
     }

@@ -10,22 +10,23 @@
 
 namespace {
 
-void RankByKey(benchmark::State& state, uint32_t keyType, int32_t fieldIndex) {
+void RankByKey(benchmark::State& state, KeyType keyType, int32_t fieldIndex) {
   const std::vector<CsvRecord*>& records = MicroRecords();
   CsvSortKey key{keyType, fieldIndex, 1};
   const CsvSortOption options = OptionsWithKey(&key);
   std::vector<uint32_t> ranks(records.size());
   for (auto _ : state) {
-    RankRecords(records.data(), static_cast<int32_t>(records.size()), options, ranks.data());
+    RankRecords(MicroSorter().ranking, records.data(), static_cast<int32_t>(records.size()), options,
+                ranks.data());
     benchmark::DoNotOptimize(ranks.data());
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(records.size()));
 }
 
-void BM_RankText(benchmark::State& state) { RankByKey(state, kKeyText, 3); }
-void BM_RankNumber(benchmark::State& state) { RankByKey(state, kKeyNumber, 4); }
-void BM_RankDateTime(benchmark::State& state) { RankByKey(state, kKeyDateTime, 5); }
+void BM_RankText(benchmark::State& state) { RankByKey(state, KeyType::kText, 3); }
+void BM_RankNumber(benchmark::State& state) { RankByKey(state, KeyType::kNumber, 4); }
+void BM_RankDateTime(benchmark::State& state) { RankByKey(state, KeyType::kDateTime, 5); }
 
 BENCHMARK(BM_RankText)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RankNumber)->Unit(benchmark::kMillisecond);

@@ -32,7 +32,7 @@ struct MergeInputs {
 
 // The 19 inputs and the option record of their merge, made once.
 MergeInputs& Inputs() {
-  static CsvSortKey key{kKeyText, 3, 1};
+  static CsvSortKey key{KeyType::kText, 3, 1};
   static MergeInputs inputs = [] {
     MergeInputs made{OptionsWithKey(&key), 0};
     for (int i = 0; i < kInputs; ++i) {

@@ -177,3 +177,8 @@ CsvSortOption OptionsWithKey(CsvSortKey* key, bool tab) {
   options.sortKeys[0] = key;
   return options;
 }
+
+ChunkSorter& MicroSorter() {
+  static ChunkSorter sorter;
+  return sorter;
+}

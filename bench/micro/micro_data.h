@@ -20,6 +20,7 @@
 
 #include "csv/csv_file.h"
 #include "driver/options.h"
+#include "sort/chunk_sort.h"
 
 inline constexpr int32_t kMicroRecords = 65536;  // one full chunk
 
@@ -43,6 +44,9 @@ std::vector<CsvRecord*> ReadRecordsOf(const std::string& path);
 // Every record of kMicroRecords in comma mode, read once with ReadRecord and
 // kept for the whole process (never released).
 const std::vector<CsvRecord*>& MicroRecords();
+
+// The chunk sorter of every bench (zero-initialised, kept for the process).
+ChunkSorter& MicroSorter();
 
 // An option record with one key, for the benches.
 CsvSortOption OptionsWithKey(CsvSortKey* key, bool tab = false);

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "chunk_sort_reference.h"
 #include "micro_data.h"
+#include "sort/chunk_quicksort.h"
 #include "sort/chunk_sort.h"
 #include "sort/missing_key_sort.h"
 #include "sort/rank_quicksort.h"
@@ -50,8 +50,8 @@ const std::vector<CsvRecord*>& Records(bool lacking) {
 }
 
 struct TwoKeys {
-  CsvSortKey first{kKeyText, 1, 1};
-  CsvSortKey second{kKeyNumber, 0, 1};
+  CsvSortKey first{KeyType::kText, 1, 1};
+  CsvSortKey second{KeyType::kNumber, 0, 1};
   CsvSortOption options{};
   TwoKeys() {
     options.sortKeys[0] = &first;
@@ -62,12 +62,12 @@ struct TwoKeys {
 void SortTwoKeys(benchmark::State& state, bool lacking) {
   const std::vector<CsvRecord*>& records = Records(lacking);
   TwoKeys keys;
+  std::vector<CsvRecord*> chunk(kChunk);
   for (auto _ : state) {
     state.PauseTiming();
-    std::copy(records.begin(), records.end(), RecordBuffer());
-    SetBufferCount(kChunk);
+    std::copy(records.begin(), records.end(), chunk.begin());
     state.ResumeTiming();
-    SortChunk(keys.options, 0, kChunk - 1);
+    SortChunk(MicroSorter(), chunk.data(), kChunk, keys.options);
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * kChunk);
@@ -98,23 +98,25 @@ void BM_LackingComparisonsAgainstLiteral(benchmark::State& state) {
   TwoKeys keys;
   std::vector<uint16_t> keyRanks(size_t{kChunk} * 2);
   std::vector<uint64_t> presence(kChunk);
-  RankKeyFields(records.data(), kChunk, keys.options, keyRanks.data(), presence.data());
+  ChunkSorter& sorter = MicroSorter();
+  RankKeyFields(sorter.ranking, records.data(), kChunk, keys.options, keyRanks.data(), presence.data());
   std::vector<RankedRecord> ranked(kChunk);
   std::vector<RankedRecord*> literal(kChunk);
   for (int32_t i = 0; i < kChunk; ++i) {
     ranked[i] = {static_cast<uint32_t>(i), presence[i], &keyRanks[size_t{2} * i]};
     literal[i] = &ranked[i];
   }
-  ReferenceChunkSort<RankedRecord, RankedRecordCompare> reference(literal.data(), RankedRecordCompare{});
-  reference.SortChunk(0, kChunk - 1);
+  ChunkQuicksort<RankedRecord, RankedRecordCompare> quicksort(literal.data(), RankedRecordCompare{});
+  quicksort.SortChunk(0, kChunk - 1);
 
   std::vector<uint32_t> ranks(kChunk);
-  RankRecords(records.data(), kChunk, keys.options, ranks.data());
+  RankRecords(sorter.ranking, records.data(), kChunk, keys.options, ranks.data());
   std::vector<uint64_t> items(kChunk);
   double fast = 0;
   for (auto _ : state) {
     for (int32_t i = 0; i < kChunk; ++i) items[i] = MakeItem(ranks[i], static_cast<uint32_t>(i));
-    fast = static_cast<double>(SortItemsLackingKeys(items.data(), records.data(), kChunk, keys.options));
+    fast = static_cast<double>(SortItemsLackingKeys(sorter.lacking, sorter.ranking, sorter.quicksort,
+                                                    items.data(), records.data(), kChunk, keys.options));
   }
   for (int32_t i = 0; i < kChunk; ++i) {
     if (static_cast<uint32_t>(items[i]) != literal[i]->index) {
@@ -122,7 +124,7 @@ void BM_LackingComparisonsAgainstLiteral(benchmark::State& state) {
       return;
     }
   }
-  const auto literalCount = static_cast<double>(reference.comparisons());
+  const auto literalCount = static_cast<double>(quicksort.comparisons());
   state.counters["literal"] = literalCount;
   state.counters["fast"] = fast;
   state.counters["ratio"] = literalCount / fast;

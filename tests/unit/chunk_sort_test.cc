@@ -17,19 +17,25 @@
 #include <string>
 #include <vector>
 
-#include "chunk_sort_reference.h"
 #include "driver/exit_codes.h"
 #include "driver/messages.h"
 #include "driver/text.h"
 #include "fatal_capture.h"
+#include "sort/chunk_quicksort.h"
 #include "sort/compare.h"
 #include "sort/rank_quicksort.h"
 #include "sort/ranking.h"
+#include "sort/sample_positions.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+using RankedQuicksort = ChunkQuicksort<Ranked, RankedCompare>;
+
+// The sorter of every test here; zero-initialised as the product's is.
+ChunkSorter sorter;
 
 // ---------------------------------------------------------------------------
 // Ranks alone: the literal quicksort over records that carry a rank, against
@@ -38,7 +44,7 @@ namespace fs = std::filesystem;
 std::vector<uint32_t> FastOrder(const std::vector<uint32_t>& ranks) {
   std::vector<uint64_t> items(ranks.size());
   for (size_t i = 0; i < ranks.size(); ++i) items[i] = MakeItem(ranks[i], static_cast<uint32_t>(i));
-  SortRankedSlots(items.data(), static_cast<int32_t>(items.size()));
+  SortRankedSlots(sorter.quicksort, items.data(), static_cast<int32_t>(items.size()));
   std::vector<uint32_t> order;
   for (uint64_t item : items) order.push_back(static_cast<uint32_t>(item));
   return order;
@@ -103,36 +109,27 @@ std::vector<uint32_t> MakeRanks(Pattern pattern, uint32_t n, uint32_t distinct, 
 }
 
 TEST(LiteralChunkSort, SamplePositionsAndComparisonCount) {
-  std::vector<int32_t> list{0};
-  RankedReference::AddSamplePositions(0, 65535, 1, list);
-  list.push_back(65535);
-  ASSERT_EQ(list.size(), 513u);
-  EXPECT_EQ((std::vector<int32_t>(list.begin(), list.begin() + 12)),
+  SampleList list{};
+  FillSamplePositions(0, 65535, list);
+  ASSERT_EQ(list.count, 513);
+  EXPECT_EQ((std::vector<int32_t>(list.positions, list.positions + 12)),
             (std::vector<int32_t>{0, 32767, 16383, 8191, 4095, 2047, 1023, 511, 255, 127, 383, 767}));
-  EXPECT_EQ(list[256], 32639);
+  EXPECT_EQ(list.positions[256], 32639);
+  EXPECT_EQ(list.positions[512], 65535);
+  // 513 entries for any range, lo first and hi last.
+  for (int32_t hi : {0, 1, 2, 7, 100, 511, 512, 513, 1000}) {
+    FillSamplePositions(1234, 1234 + hi, list);
+    ASSERT_EQ(list.count, 513);
+    EXPECT_EQ(list.positions[0], 1234);
+    EXPECT_EQ(list.positions[512], 1234 + hi);
+  }
 
   // Every pivot choice makes 513 * 512 / 2 comparisons, a range of two included.
   std::vector<Ranked> records{{1, 0}, {0, 1}};
   std::vector<Ranked*> buffer{&records[0], &records[1]};
-  RankedReference reference(buffer.data(), RankedCompare{});
-  reference.SelectPivot(0, 1);
-  EXPECT_EQ(reference.comparisons(), 131328);
-}
-
-TEST(FastChunkSort, SamplePositionsMatchTheLiteralOnes) {
-  for (int32_t hi : {0, 1, 2, 7, 100, 511, 512, 513, 1000, 65535}) {
-    for (int32_t lo : {0, 5, 1234}) {
-      std::vector<int32_t> literal{lo};
-      RankedReference::AddSamplePositions(lo, lo + hi, 1, literal);
-      literal.push_back(lo + hi);
-      SampleList list{};
-      list.positions[list.count++] = lo;
-      AddSamplePositions(lo, lo + hi, 1, list);
-      list.positions[list.count++] = lo + hi;
-      ASSERT_EQ(list.count, 513);
-      EXPECT_EQ(std::vector<int32_t>(list.positions, list.positions + 513), literal) << lo << " " << hi;
-    }
-  }
+  RankedQuicksort literal(buffer.data(), RankedCompare{});
+  literal.SelectPivot(0, 1);
+  EXPECT_EQ(literal.comparisons(), 131328);
 }
 
 TEST(FastChunkSort, EqualRecordsLeaveInTheLiteralOrder) {
@@ -222,9 +219,9 @@ TEST(FastChunkSort, SelectPivotExchangesAsTheLiteralOne) {
       buffer[i] = &records[i];
       items[i] = MakeItem(ranks[i], i);
     }
-    RankedReference reference(buffer.data(), RankedCompare{});
-    Ranked* literalPivot = reference.SelectPivot(lo, hi);
-    uint64_t pivot = SelectPivot(items.data(), lo, hi);
+    RankedQuicksort literal(buffer.data(), RankedCompare{});
+    Ranked* literalPivot = literal.SelectPivot(lo, hi);
+    uint64_t pivot = SelectPivot(sorter.quicksort, items.data(), lo, hi);
     EXPECT_EQ(static_cast<uint32_t>(pivot), literalPivot->index) << lo << ".." << hi;
     for (uint32_t i = 0; i < n; ++i) {
       ASSERT_EQ(static_cast<uint32_t>(items[i]), buffer[i]->index)
@@ -282,12 +279,12 @@ std::vector<CsvRecord*> RandomRecords(size_t n, std::mt19937& random, int spread
 }
 
 const std::vector<std::vector<CsvSortKey>> kKeyLists{
-    {{kKeyText, 0, 1}},
-    {{kKeyTextIgnoreCase, 0, 1}, {kKeyNumber, 1, -1}},
-    {{kKeyNumber, 1, 1}, {kKeyDateTime, 2, 1}},
-    {{kKeyDateTime, 2, -1}, {kKeyText, 3, -1}},
-    {{kKeyTextIgnoreCase, 3, -1}, {kKeyText, 0, 1}, {kKeyDateTime, 2, 1}},
-    {{kKeyNumber, 1, -1}},
+    {{KeyType::kText, 0, 1}},
+    {{KeyType::kTextIgnoreCase, 0, 1}, {KeyType::kNumber, 1, -1}},
+    {{KeyType::kNumber, 1, 1}, {KeyType::kDateTime, 2, 1}},
+    {{KeyType::kDateTime, 2, -1}, {KeyType::kText, 3, -1}},
+    {{KeyType::kTextIgnoreCase, 3, -1}, {KeyType::kText, 0, 1}, {KeyType::kDateTime, 2, 1}},
+    {{KeyType::kNumber, 1, -1}},
 };
 
 int Sign(int value) { return (value > 0) - (value < 0); }
@@ -322,7 +319,8 @@ TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
       std::vector<CsvRecord*> records =
           set == 0 ? RandomRecords(180, random, 16) : ManyTextRecords(420, random);
       std::vector<uint32_t> ranks(records.size());
-      RankRecords(records.data(), static_cast<int32_t>(records.size()), keys.options, ranks.data());
+      RankRecords(sorter.ranking, records.data(), static_cast<int32_t>(records.size()), keys.options,
+                  ranks.data());
       for (size_t a = 0; a < records.size(); ++a) {
         for (size_t b = 0; b < records.size(); ++b) {
           int expected = Sign(CompareRecords(records[a], records[b], keys.options));
@@ -341,11 +339,11 @@ TEST(ChunkRanks, OrderOfCompareRecordsForEveryPair) {
 }
 
 TEST(ChunkRanks, MissingFieldsStillGiveAConsistentOrder) {
-  Keys keys({{kKeyNumber, 2, 1}, {kKeyText, 0, -1}});
+  Keys keys({{KeyType::kNumber, 2, 1}, {KeyType::kText, 0, -1}});
   std::vector<CsvRecord*> records{NewRecord({"b", "x", "5"}), NewRecord({"a"}), NewRecord({"c", "y", "1"}),
                                   NewRecord({"a", "z"}), NewRecord({"b"})};
   std::vector<uint32_t> ranks(records.size());
-  RankRecords(records.data(), 5, keys.options, ranks.data());
+  RankRecords(sorter.ranking, records.data(), 5, keys.options, ranks.data());
   // Missing third fields first (text descending among them), then 1, then 5.
   EXPECT_EQ(ranks, (std::vector<uint32_t>{3, 1, 2, 1, 0}));
   for (CsvRecord* record : records) ReleaseRecord(record);
@@ -381,25 +379,23 @@ TEST(ChunkSort, SameOrderAsTheLiteralQuicksortOnRecords) {
           }
         }
         auto compare = [&](const Ranked* a, const Ranked* b) { return table[a->index * n + b->index]; };
-        ReferenceChunkSort<Ranked, decltype(compare)> reference(literal.data(), compare);
-        reference.SortChunk(0, static_cast<int32_t>(n) - 1);
+        ChunkQuicksort<Ranked, decltype(compare)> quicksort(literal.data(), compare);
+        quicksort.SortChunk(0, static_cast<int32_t>(n) - 1);
 
-        std::copy(records.begin(), records.end(), RecordBuffer());
-        SetBufferCount(static_cast<uint32_t>(n));
-        SortChunk(keys.options, 0, static_cast<int32_t>(n) - 1);
+        std::vector<CsvRecord*> sorted(records);
+        SortChunk(sorter, sorted.data(), static_cast<int32_t>(n), keys.options);
         for (size_t k = 0; k < n; ++k) {
-          ASSERT_EQ(RecordBuffer()[k], records[literal[k]->index])
+          ASSERT_EQ(sorted[k], records[literal[k]->index])
               << "slot " << k << " of " << n << ", one in " << lackingOne;
         }
         for (CsvRecord* record : records) ReleaseRecord(record);
       }
     }
   }
-  SetBufferCount(0);
 }
 
 TEST(ChunkSort, RecordsLackingKeysAreEachKeptOnce) {
-  Keys keys({{kKeyText, 1, 1}, {kKeyText, 0, 1}});
+  Keys keys({{KeyType::kText, 1, 1}, {KeyType::kText, 0, 1}});
   std::mt19937 random(3);
   std::vector<CsvRecord*> records;
   for (int i = 0; i < 900; ++i) {
@@ -409,36 +405,29 @@ TEST(ChunkSort, RecordsLackingKeysAreEachKeptOnce) {
       records.push_back(NewRecord({kTexts[random() % 4], kTexts[random() % 5]}));
     }
   }
-  std::copy(records.begin(), records.end(), RecordBuffer());
-  SetBufferCount(static_cast<uint32_t>(records.size()));
-  SortChunk(keys.options, 0, static_cast<int32_t>(records.size()) - 1);
+  std::vector<CsvRecord*> sorted(records);
+  SortChunk(sorter, sorted.data(), static_cast<int32_t>(sorted.size()), keys.options);
   EXPECT_NE(MissingKeyWarning(), nullptr);
-  std::vector<CsvRecord*> sorted(RecordBuffer(), RecordBuffer() + records.size());
   std::vector<CsvRecord*> a(sorted), b(records);
   std::sort(a.begin(), a.end());
   std::sort(b.begin(), b.end());
   EXPECT_EQ(a, b);
   for (CsvRecord* record : records) ReleaseRecord(record);
-  SetBufferCount(0);
 }
 
 TEST(ChunkSort, FirstTooLongNumberInInputOrderEndsTheRun) {
-  Keys keys({{kKeyNumber, 0, 1}, {kKeyNumber, 1, 1}});
+  Keys keys({{KeyType::kNumber, 0, 1}, {KeyType::kNumber, 1, 1}});
   // Record 2 has the first long field in input order (its second key);
   // record 3's first key field is long too, but comes later.
   std::vector<CsvRecord*> records{NewRecord({"1", "2"}), NewRecord({"3", "1234567890123"}),
                                   NewRecord({"\"9,999,999,999,999\"", "1"})};
-  std::copy(records.begin(), records.end(), RecordBuffer());
-  SetBufferCount(3);
-  EXPECT_FATAL(SortChunk(keys.options, 0, 2), exit_code::kLimit,
+  std::vector<CsvRecord*> chunk(records);
+  EXPECT_FATAL(SortChunk(sorter, chunk.data(), 3, keys.options), exit_code::kLimit,
                Message(msg::kTooManyDigits, "1234567890123"));
   // A chunk of one record is checked too.
-  RecordBuffer()[0] = records[2];
-  SetBufferCount(1);
-  EXPECT_FATAL(SortChunk(keys.options, 0, 0), exit_code::kLimit,
+  EXPECT_FATAL(SortChunk(sorter, chunk.data() + 2, 1, keys.options), exit_code::kLimit,
                Message(msg::kTooManyDigits, "\"9,999,999,999,999\""));
   for (CsvRecord* record : records) ReleaseRecord(record);
-  SetBufferCount(0);
 }
 
 // ---------------------------------------------------------------------------

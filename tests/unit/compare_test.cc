@@ -40,10 +40,10 @@ struct Keys {
     CsvSortKey key{};
     key.fieldIndex = std::stoi(s) - 1;
     char type = s[s.size() - 2];
-    key.keyType = type == 'S'   ? kKeyText
-                  : type == 'I' ? kKeyTextIgnoreCase
-                  : type == 'N' ? kKeyNumber
-                                : kKeyDateTime;
+    key.keyType = type == 'S'   ? KeyType::kText
+                  : type == 'I' ? KeyType::kTextIgnoreCase
+                  : type == 'N' ? KeyType::kNumber
+                                : KeyType::kDateTime;
     key.order = s.back() == 'D' ? -1 : 1;
     return key;
   }
@@ -261,7 +261,7 @@ TEST(CompareRecords, MissingKeyFieldIsSkippedAndRecordedOnce) {
 
 TEST(CompareRecords, SixtyFourKeysAtMost) {
   // 64 keys on field 1 that tie; a 65th slot would be read past the list.
-  std::vector<CsvSortKey> list(kMaxSortKeys, CsvSortKey{kKeyText, 0, 1});
+  std::vector<CsvSortKey> list(kMaxSortKeys, CsvSortKey{KeyType::kText, 0, 1});
   Keys keys(list);
   Record a{"same", "1"};
   Record b{"same", "2"};

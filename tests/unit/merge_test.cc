@@ -48,7 +48,7 @@ class SortMerge : public testing::Test {
 
   ScratchDirectory scratch_;
   const std::string dir_ = scratch_.path();
-  CsvSortKey key_{kKeyText, 0, 1};
+  CsvSortKey key_{KeyType::kText, 0, 1};
   CsvSortOption options_{};
 };
 
@@ -183,14 +183,14 @@ TEST_F(SortMerge, ChoosesAsTheScanOverTheInputsDoes) {
                          {"\"\x83\x61\"", "\x83\x61", 0}};
   const Value numbers[] = {{"10", "", 10},   {"9", "", 9},  {"-1", "", -1}, {"\"1,000\"", "", 1000},
                            {"1.5", "", 1.5}, {"-0", "", 0}, {"2", "", 2},   {"-2.5", "", -2.5}};
-  CsvSortKey number{kKeyNumber, 1, -1};
+  CsvSortKey number{KeyType::kNumber, 1, -1};
   options_.sortKeys[1] = &number;
   std::srand(7);
   for (int round = 0; round < 80; ++round) {
     const int firstKey = round % 4;
-    key_ = firstKey == 2   ? CsvSortKey{kKeyNumber, 0, 1}
-           : firstKey == 3 ? CsvSortKey{kKeyTextIgnoreCase, 0, 1}
-                           : CsvSortKey{kKeyText, 0, firstKey == 0 ? 1 : -1};
+    key_ = firstKey == 2   ? CsvSortKey{KeyType::kNumber, 0, 1}
+           : firstKey == 3 ? CsvSortKey{KeyType::kTextIgnoreCase, 0, 1}
+                           : CsvSortKey{KeyType::kText, 0, firstKey == 0 ? 1 : -1};
     const Value* values = firstKey == 2 ? numbers : texts;
     const int valueCount = firstKey == 2 ? 8 : 12;
     const int count = 2 + std::rand() % 18;

@@ -12,7 +12,7 @@
 namespace {
 
 struct Key {
-  uint32_t keyType;
+  KeyType keyType;
   int32_t field;  // from 1, as written
   int32_t order;
 };
@@ -42,19 +42,19 @@ void ExpectKeys(const std::string& value, const std::vector<Key>& expected) {
 }
 
 TEST(ParseSortKeys, ItemsPartsAndDefaults) {
-  ExpectKeys("1", {{kKeyText, 1, 1}});
-  ExpectKeys("2,n,d", {{kKeyNumber, 2, -1}});
-  ExpectKeys("2,N,D", {{kKeyNumber, 2, -1}});
-  ExpectKeys("1,S,A:3,D", {{kKeyText, 1, 1}, {kKeyDateTime, 3, 1}});
-  ExpectKeys("4,i,a", {{kKeyTextIgnoreCase, 4, 1}});
-  ExpectKeys("1,S,A:", {{kKeyText, 1, 1}});
-  ExpectKeys(":1,S,A", {{kKeyText, 1, 1}});
-  ExpectKeys("1::2", {{kKeyText, 1, 1}, {kKeyText, 2, 1}});
+  ExpectKeys("1", {{KeyType::kText, 1, 1}});
+  ExpectKeys("2,n,d", {{KeyType::kNumber, 2, -1}});
+  ExpectKeys("2,N,D", {{KeyType::kNumber, 2, -1}});
+  ExpectKeys("1,S,A:3,D", {{KeyType::kText, 1, 1}, {KeyType::kDateTime, 3, 1}});
+  ExpectKeys("4,i,a", {{KeyType::kTextIgnoreCase, 4, 1}});
+  ExpectKeys("1,S,A:", {{KeyType::kText, 1, 1}});
+  ExpectKeys(":1,S,A", {{KeyType::kText, 1, 1}});
+  ExpectKeys("1::2", {{KeyType::kText, 1, 1}, {KeyType::kText, 2, 1}});
   // Runs of commas give no empty part: d is the type here.
-  ExpectKeys("3,,d", {{kKeyDateTime, 3, 1}});
-  ExpectKeys(",,5,,n,,,d,", {{kKeyNumber, 5, -1}});
-  ExpectKeys("1,", {{kKeyText, 1, 1}});
-  ExpectKeys(" 2 , n ", {{kKeyNumber, 2, 1}});
+  ExpectKeys("3,,d", {{KeyType::kDateTime, 3, 1}});
+  ExpectKeys(",,5,,n,,,d,", {{KeyType::kNumber, 5, -1}});
+  ExpectKeys("1,", {{KeyType::kText, 1, 1}});
+  ExpectKeys(" 2 , n ", {{KeyType::kNumber, 2, 1}});
 }
 
 TEST(ParseSortKeys, SixtyFourItemsFillEverySlot) {
@@ -64,7 +64,7 @@ TEST(ParseSortKeys, SixtyFourItemsFillEverySlot) {
   ASSERT_EQ(keys.size(), 64u);
   EXPECT_EQ(keys[0].field, 64);
   EXPECT_EQ(keys[63].field, 1);
-  EXPECT_EQ(keys[63].keyType, kKeyNumber);
+  EXPECT_EQ(keys[63].keyType, KeyType::kNumber);
   EXPECT_EQ(keys[63].order, -1);
 }
 
