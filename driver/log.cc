@@ -31,9 +31,10 @@ void WriteLogLine(const char* message) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) std::clearerr(stdout);
 }
 
-// A control byte: 0x00 to 0x1F and 0x7F. In a value it would end the log
-// line early (CR, LF), forge one, or drive the terminal (ESC).
-constexpr bool IsControlByte(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+// A control byte: 0x00 to 0x1F and 0x7F, the tab excepted. In a value it
+// would end the log line early (CR, LF), forge one, or drive the terminal
+// (ESC); a tab does none of that and is kept as it is.
+constexpr bool IsControlByte(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; }
 
 // Builds the message of at most 511 bytes unit by unit: a single byte, a
 // double-byte character, or the escaped form of a control byte goes in whole
