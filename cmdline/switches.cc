@@ -8,6 +8,7 @@
 #include "cmdline/sort_keys.h"
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/log_encoding.h"
 #include "driver/messages.h"
 #include "driver/text.h"
 #include "platform/paths.h"
@@ -38,17 +39,17 @@ void CheckSwitchCounts(const int (&count)[kSwitchTypeCount]) {
       {count[kSwitchMerge] > 1, msg::kDuplicateMerge},
   };
   for (const Check& check : checks) {
-    if (check.failed) FatalError(exit_code::kCommandLine, "%s", check.message);
+    if (check.failed) FatalError(exit_code::kCommandLine, "%s", LogText(check.message));
   }
 }
 
 void CheckSameFiles(const CsvSortOption& options) {
   if (options.inputPath && options.outputPath && IsSameFile(options.inputPath, options.outputPath)) {
-    FatalError(exit_code::kCommandLine, "%s", msg::kInputIsOutput);
+    FatalError(exit_code::kCommandLine, msg::kInputIsOutput);
   }
   for (int i = 0; i < options.fileCount; ++i) {
     if (options.fileNames[i] && options.outputPath && IsSameFile(options.fileNames[i], options.outputPath)) {
-      FatalError(exit_code::kCommandLine, "%s", msg::kOutputIsMergeFile);
+      FatalError(exit_code::kCommandLine, msg::kOutputIsMergeFile);
     }
   }
 }
@@ -97,7 +98,7 @@ void PrintUsage() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-extra-args"
-    std::printf(line.text, line.limit);
+    std::printf(LogText(line.text), line.limit);
 #pragma GCC diagnostic pop
   }
   std::fflush(stdout);

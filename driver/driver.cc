@@ -1,8 +1,11 @@
 #include "driver/driver.h"
 
+#include <cstdlib>
+
 #include "cmdline/switches.h"
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/log_encoding.h"
 #include "driver/messages.h"
 #include "platform/files.h"
 #include "platform/signals.h"
@@ -27,6 +30,12 @@ int RunTarnsek(int argc, char** argv) {
   // written into it. Without even the null device nothing can be told.
   if (!AttachStandardStreams()) return exit_code::kOpen;
   PreparePlatform();
+  // The names of the locale alone choose the log's encoding: the process
+  // itself stays in the C locale, so numbers and letter case never depend on
+  // the environment.
+  if (LogFollowsLocale()) {
+    SetLogEncoding(LogEncodingOfLocale(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG")));
+  }
   WatchInterrupts();
   PrintBanner();
   CsvSortOption* options = ParseCommandLine(argc, argv);
@@ -37,7 +46,7 @@ int RunTarnsek(int argc, char** argv) {
   }
   // The output is complete; a record that lacked a key field still fails the run.
   if (const char* warning = MissingKeyWarning()) {
-    FatalError(exit_code::kMissingKey, "%s", warning);
+    FatalError(exit_code::kMissingKey, "%s", LogText(warning));
   }
   return exit_code::kNormal;
 }

@@ -192,3 +192,5 @@ bool AttachStandardStreams() {
   }
   return true;
 }
+
+bool LogFollowsLocale() { return true; }
