@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 #include "cmdline/path_switches.h"
@@ -58,6 +59,8 @@ void CheckSameFiles(const CsvSortOption& options) {
 
 SwitchType ClassifyArgument(const char* text) {
   if (text[0] != '/' && text[0] != '-') return kPlainWord;
+  // The long form that programs of every system answer.
+  if (std::strcmp(text, "--help") == 0) return kSwitchHelp;
   static constexpr struct {
     const char* rest;
     SwitchType type;
@@ -103,6 +106,13 @@ void PrintUsage() {
   }
   std::fflush(stdout);
   std::exit(exit_code::kNormal);
+}
+
+bool AsksForVersion(int argc, char** argv) {
+  for (int index = 1; index < argc; ++index) {
+    if (std::strcmp(argv[index], "--version") == 0) return true;
+  }
+  return false;
 }
 
 CsvSortOption* ParseCommandLine(int argc, char** argv) {

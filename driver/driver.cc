@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "cmdline/switches.h"
@@ -24,12 +25,26 @@ void PrintBanner() {
              companyName ? companyName : "(null)");
 }
 
+void PrintVersion() {
+  const char* internalName = nullptr;
+  const char* fileVersion = nullptr;
+  const char* companyName = nullptr;
+  // Without version information both stay null and print as "(null)".
+  static_cast<void>(GetVersionStrings(&internalName, &fileVersion, &companyName));
+  std::printf("%s %s\n", internalName ? internalName : "(null)", fileVersion ? fileVersion : "(null)");
+  std::fflush(stdout);
+}
+
 int RunTarnsek(int argc, char** argv) {
   // Before anything is opened: a file must never take the place of a
   // standard stream the process was started without, or the log would be
   // written into it. Without even the null device nothing can be told.
   if (!AttachStandardStreams()) return exit_code::kOpen;
   PreparePlatform();
+  if (AsksForVersion(argc, argv)) {
+    PrintVersion();
+    return exit_code::kNormal;
+  }
   // The names of the locale alone choose the log's encoding: the process
   // itself stays in the C locale, so numbers and letter case never depend on
   // the environment.

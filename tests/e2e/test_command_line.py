@@ -56,13 +56,24 @@ class UsageTest(TarnsekTestCase):
         self.assertUsage(self.run_tool())
 
     def test_help_switches(self):
-        for switch in ("/?", "-h", "/H", "-?", "/h"):
+        for switch in ("/?", "-h", "/H", "-?", "/h", "--help"):
             with self.subTest(switch=switch):
                 self.assertUsage(self.run_tool(switch))
 
     def test_help_wins_over_wrong_switches(self):
         self.assertUsage(self.run_tool("/I", "/I", "/x", "-bad", "/K", "/?"))
         self.assertUsage(self.run_tool("/M", "a|b", "/I", "x", "/C", "-H"))
+        self.assertUsage(self.run_tool("/O", "--help", "/K", "1"))
+
+    def test_version_is_one_line_alone(self):
+        # Anywhere on the command line, before the banner and every check.
+        for args in (("--version",), ("/I", "a", "/I", "b", "--version", "/?")):
+            with self.subTest(args=args):
+                result = self.run_tool(*args)
+                self.assertEqual(result.status, 0)
+                self.assertRegex(result.stdout, rb"\ATARNSEK \d+\.\d+\.\d+\.\d+" + re.escape(LINE_END) + rb"\Z")
+                if FILE_VERSION is not None:
+                    self.assertEqual(result.stdout, sj("TARNSEK " + FILE_VERSION) + LINE_END)
 
     def test_help_beyond_36_recorded_arguments_is_not_seen(self):
         words = ["w%d" % i for i in range(36)]
@@ -105,7 +116,7 @@ class SwitchCountTest(TarnsekTestCase):
                 self.assertTrue(result.texts[0].startswith("TARNSEK Version "), result.texts[0])
 
     def test_plain_words_and_unknown_switches_are_ignored(self):
-        result = self.run_tool("/I", "a", "-x", "-in", "--i", "word", "/O", "o")
+        result = self.run_tool("/I", "a", "-x", "-in", "--i", "--HELP", "-version", "word", "/O", "o")
         self.assertFails(result, 3001, NO_KEYS)
 
     def test_value_beginning_with_dash_is_never_taken(self):
@@ -169,7 +180,7 @@ class LogEncodingTest(TarnsekTestCase):
                 self.assertEqual(result.messages[-1], self.logged(
                     "入力ファイル [/i] [{}] は見つかりません.", encoding, name_bytes("無い.csv")))
 
-                result = self.run_tool("/?", env=env)
+                result = self.run_tool("--help", env=env)
                 self.assertEqual(result.status, 0)
                 banner = BANNER.match(result.stdout)
                 self.assertIsNotNone(banner, result.stdout[:200])
