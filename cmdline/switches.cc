@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 #include "cmdline/path_switches.h"
 #include "cmdline/sort_keys.h"
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/log_encoding.h"
 #include "driver/messages.h"
 #include "driver/text.h"
 #include "platform/paths.h"
@@ -38,17 +40,17 @@ void CheckSwitchCounts(const int (&count)[kSwitchTypeCount]) {
       {count[kSwitchMerge] > 1, msg::kDuplicateMerge},
   };
   for (const Check& check : checks) {
-    if (check.failed) FatalError(exit_code::kCommandLine, "%s", check.message);
+    if (check.failed) FatalError(exit_code::kCommandLine, "%s", LogText(check.message));
   }
 }
 
 void CheckSameFiles(const CsvSortOption& options) {
   if (options.inputPath && options.outputPath && IsSameFile(options.inputPath, options.outputPath)) {
-    FatalError(exit_code::kCommandLine, "%s", msg::kInputIsOutput);
+    FatalError(exit_code::kCommandLine, msg::kInputIsOutput);
   }
   for (int i = 0; i < options.fileCount; ++i) {
     if (options.fileNames[i] && options.outputPath && IsSameFile(options.fileNames[i], options.outputPath)) {
-      FatalError(exit_code::kCommandLine, "%s", msg::kOutputIsMergeFile);
+      FatalError(exit_code::kCommandLine, msg::kOutputIsMergeFile);
     }
   }
 }
@@ -57,6 +59,8 @@ void CheckSameFiles(const CsvSortOption& options) {
 
 SwitchType ClassifyArgument(const char* text) {
   if (text[0] != '/' && text[0] != '-') return kPlainWord;
+  // The long form that programs of every system answer.
+  if (std::strcmp(text, "--help") == 0) return kSwitchHelp;
   static constexpr struct {
     const char* rest;
     SwitchType type;
@@ -97,11 +101,18 @@ void PrintUsage() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-extra-args"
-    std::printf(line.text, line.limit);
+    std::printf(LogText(line.text), line.limit);
 #pragma GCC diagnostic pop
   }
   std::fflush(stdout);
   std::exit(exit_code::kNormal);
+}
+
+bool AsksForVersion(int argc, char** argv) {
+  for (int index = 1; index < argc; ++index) {
+    if (std::strcmp(argv[index], "--version") == 0) return true;
+  }
+  return false;
 }
 
 CsvSortOption* ParseCommandLine(int argc, char** argv) {

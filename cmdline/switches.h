@@ -15,7 +15,7 @@ enum SwitchType : uint32_t {
   kSwitchKeys = 4,     // /K
   kSwitchCaption = 5,  // /C
   kSwitchMerge = 6,    // /M
-  kSwitchHelp = 7,     // /H or /?
+  kSwitchHelp = 7,     // /H, /? or --help
   kSwitchTab = 8,      // /T
   kUnknownSwitch = 9,
 };
@@ -39,3 +39,8 @@ struct CommandSwitch {
 [[nodiscard]] SwitchType ClassifyArgument(const char* text);
 [[nodiscard]] CommandSwitch* CreateCommandSwitch(uint32_t switchType, const char* value);
 [[noreturn]] void PrintUsage();
+
+// True when an argument after the program's name is exactly --version (it can
+// never be a switch's value, as it begins with "-"): the run prints the version
+// line alone, before anything else is looked at.
+[[nodiscard]] bool AsksForVersion(int argc, char** argv);

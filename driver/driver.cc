@@ -1,8 +1,12 @@
 #include "driver/driver.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "cmdline/switches.h"
 #include "driver/exit_codes.h"
 #include "driver/log.h"
+#include "driver/log_encoding.h"
 #include "driver/messages.h"
 #include "driver/options.h"
 #include "platform/files.h"
@@ -22,6 +26,16 @@ void PrintBanner() {
              companyName ? companyName : "(null)");
 }
 
+void PrintVersion() {
+  const char* internalName = nullptr;
+  const char* fileVersion = nullptr;
+  const char* companyName = nullptr;
+  // Without version information both stay null and print as "(null)".
+  static_cast<void>(GetVersionStrings(&internalName, &fileVersion, &companyName));
+  std::printf("%s %s\n", internalName ? internalName : "(null)", fileVersion ? fileVersion : "(null)");
+  std::fflush(stdout);
+}
+
 int RunTarnsek(int argc, char** argv) {
   // Before anything is opened: a file must never take the place of a
   // standard stream the process was started without, or the log would be
@@ -32,6 +46,16 @@ int RunTarnsek(int argc, char** argv) {
   // standard streams: a descriptor limit below that would end a whole sort
   // at its merge.
   AllowOpenFiles(3 + 1 + kMaxMergeFiles);
+  if (AsksForVersion(argc, argv)) {
+    PrintVersion();
+    return exit_code::kNormal;
+  }
+  // The names of the locale alone choose the log's encoding: the process
+  // itself stays in the C locale, so numbers and letter case never depend on
+  // the environment.
+  if (LogFollowsLocale()) {
+    SetLogEncoding(LogEncodingOfLocale(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG")));
+  }
   WatchInterrupts();
   PrintBanner();
   CsvSortOption* options = ParseCommandLine(argc, argv);
@@ -42,7 +66,7 @@ int RunTarnsek(int argc, char** argv) {
   }
   // The output is complete; a record that lacked a key field still fails the run.
   if (const char* warning = MissingKeyWarning()) {
-    FatalError(exit_code::kMissingKey, "%s", warning);
+    FatalError(exit_code::kMissingKey, "%s", LogText(warning));
   }
   return exit_code::kNormal;
 }

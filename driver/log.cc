@@ -10,6 +10,7 @@
 #include <ctime>
 #include <type_traits>
 
+#include "driver/log_encoding.h"
 #include "driver/text.h"
 
 namespace {
@@ -37,14 +38,17 @@ void WriteLogLine(const char* message) {
 constexpr bool IsControlByte(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; }
 
 // Builds the message of at most 511 bytes unit by unit: a single byte, a
-// double-byte character, or the escaped form of a control byte goes in whole
-// or not at all, and once a unit does not fit nothing more is added. Bytes are
-// paired as the plain cut pairs them (a lead byte takes the next plain byte
-// along), so a message without control bytes in its values comes out exactly
-// as vsnprintf would write it, cut at the same place.
+// character of the encoding written, or the escaped form of a control byte
+// goes in whole or not at all, and once a unit does not fit nothing more is
+// added. In code page 932 bytes are paired as the plain cut pairs them (a lead
+// byte takes the next plain byte along), so a message without control bytes in
+// its values comes out exactly as vsnprintf would write it, cut at the same
+// place. In UTF-8 a lead byte takes along the continuation bytes (0x80 to
+// 0xBF) it announces, up to four bytes in all; any other byte ends the
+// character early, and what it has goes as one unit.
 class MessageBuilder {
  public:
-  explicit MessageBuilder(char (&buffer)[512]) : buffer_(buffer) {}
+  MessageBuilder(char (&buffer)[512], LogEncoding encoding) : buffer_(buffer), encoding_(encoding) {}
 
   void AddText(const char* text, size_t size) {
     for (size_t i = 0; i < size; ++i) AddPlain(text[i]);
@@ -62,34 +66,45 @@ class MessageBuilder {
       }
       static constexpr char kHex[] = "0123456789ABCDEF";
       const char form[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
-      AddPendingLead();
+      AddPendingCharacter();
       AddUnit(form, sizeof form);
     }
   }
 
-  void Finish() { AddPendingLead(); }
+  void Finish() { AddPendingCharacter(); }
 
  private:
   static constexpr size_t kLimit = 511;
 
   void AddPlain(char byte) {
-    if (hasLead_) {
-      const char pair[2] = {lead_, byte};
-      hasLead_ = false;
-      AddUnit(pair, sizeof pair);
-    } else if (IsLeadByte(static_cast<unsigned char>(byte))) {
-      lead_ = byte;
-      hasLead_ = true;
-    } else {
-      AddUnit(&byte, 1);
-    }
+    const auto value = static_cast<unsigned char>(byte);
+    if (pendingLength_ > 0 && !Continues(value)) AddPendingCharacter();
+    if (pendingLength_ == 0) pendingWidth_ = CharacterWidth(value);
+    pending_[pendingLength_++] = byte;
+    if (pendingLength_ == pendingWidth_) AddPendingCharacter();
   }
 
-  // A lead byte with no plain byte after it stands alone.
-  void AddPendingLead() {
-    if (!hasLead_) return;
-    hasLead_ = false;
-    AddUnit(&lead_, 1);
+  // The bytes a character takes, from its first byte.
+  size_t CharacterWidth(unsigned char first) const {
+    if (encoding_ == LogEncoding::kCp932) return IsLeadByte(first) ? 2 : 1;
+    if (first >= 0xC2 && first <= 0xDF) return 2;
+    if (first >= 0xE0 && first <= 0xEF) return 3;
+    if (first >= 0xF0 && first <= 0xF4) return 4;
+    return 1;
+  }
+
+  // Whether a plain byte belongs to the character begun before it: after a
+  // code page 932 lead byte any plain byte does; in UTF-8 a continuation byte.
+  bool Continues(unsigned char byte) const {
+    return encoding_ == LogEncoding::kCp932 || (byte >= 0x80 && byte <= 0xBF);
+  }
+
+  // A character cut short (a lead byte at the end of the text, or before an
+  // escaped control byte) stands as what it has.
+  void AddPendingCharacter() {
+    if (pendingLength_ == 0) return;
+    AddUnit(pending_, pendingLength_);
+    pendingLength_ = 0;
   }
 
   void AddUnit(const char* bytes, size_t width) {
@@ -102,10 +117,12 @@ class MessageBuilder {
   }
 
   char* buffer_;
+  const LogEncoding encoding_;
   size_t length_ = 0;
   bool full_ = false;
-  bool hasLead_ = false;
-  char lead_ = 0;
+  char pending_[4] = {};
+  size_t pendingLength_ = 0;
+  size_t pendingWidth_ = 0;
 };
 
 // Formats one conversion other than %s, %c and %% (a number, in practice)
@@ -120,9 +137,9 @@ void AddFormatted(MessageBuilder& message, const char* directive, T value) {
 
 }  // namespace
 
-void FormatMessage(char (&buffer)[512], const char* format, va_list args) {
+void FormatMessage(char (&buffer)[512], const char* format, va_list args, LogEncoding encoding) {
   std::memset(buffer, 0, sizeof buffer);
-  MessageBuilder message(buffer);
+  MessageBuilder message(buffer, encoding);
   const char* p = format;
   while (*p) {
     if (*p != '%') {
@@ -258,7 +275,7 @@ namespace {
 
 void WriteMessage(const char* format, va_list args) {
   char buffer[512];
-  FormatMessage(buffer, format, args);
+  FormatMessage(buffer, LogText(format), args, CurrentLogEncoding());
   WriteLogLine(buffer);
 }
 

@@ -4,9 +4,13 @@
 
 #include <cstdarg>
 
+#include "driver/log_encoding.h"
+
 // Writes "YYYY/MM/DD hh:mm:ss <message>\n" in local time: exactly one line per
-// call. The message is formatted into 512 bytes; a longer one is cut at 511
-// bytes, never inside a double-byte character or an escaped control byte.
+// call. A format from the message table is written in the log's encoding
+// (driver/log_encoding.h). The message is formatted into 512 bytes; a longer
+// one is cut at 511 bytes, never inside a character of that encoding or an
+// escaped control byte.
 // In the values of %s and %c each control byte (0x00 to 0x1F, 0x7F) is
 // written as "\x" and two upper-case hex digits, so a path or a field text
 // holding CR, LF or ESC can neither end the line, forge another, nor reach the
@@ -20,8 +24,10 @@ void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void FatalError(int exitCode, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Formats into a 512-byte message buffer with the escapes and the cut
-// described above; the result is what LogMessage prints. Exposed for tests.
-void FormatMessage(char (&buffer)[512], const char* format, va_list args);
+// described above, the cut at the characters of the encoding; the result is
+// what LogMessage prints of that format. Exposed for tests.
+void FormatMessage(char (&buffer)[512], const char* format, va_list args,
+                   LogEncoding encoding = LogEncoding::kCp932);
 
 // The csv layer registers the function that flushes and closes its open files,
 // so that FatalError can run it without knowing about files.

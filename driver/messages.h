@@ -1,11 +1,20 @@
 // Every text the tool prints, in one place. The source keeps them readable as
 // UTF-8; the build compiles them to code page 932 bytes (-fexec-charset=CP932),
-// which is what the console and the callers' scripts see.
+// which is what the Windows console and the callers' scripts see. A log
+// written in UTF-8 takes the same table compiled once more, with UTF-8 as the
+// execution character set (driver/messages_utf8.cc), so the two forms cannot
+// drift apart.
 #pragma once
 
 #include "driver/options.h"
 
-namespace msg {
+// The namespace the table is compiled into: msg, or another for the second
+// compilation.
+#ifndef TARNSEK_MESSAGES_NAMESPACE
+#define TARNSEK_MESSAGES_NAMESPACE msg
+#endif
+
+namespace TARNSEK_MESSAGES_NAMESPACE {
 
 // 1001: allocation failures name what could not be made.
 inline constexpr char kCommandSwitchAlloc[] = "CommandSwitch の確保に失敗しました.";
@@ -93,6 +102,28 @@ inline constexpr char kInputRead[] = "[%s] ファイルから [%d] 行読み込�
 inline constexpr char kMergeWritten[] = "マージファイルへレコードを [%d] 行出力しました.";
 inline constexpr char kFileDeleted[] = "[%s] ファイルを削除しました.";
 
+// Every message above, in the order of the file: a message's place here is
+// also its place in the UTF-8 compilation of the table. A message added above
+// belongs here too (the unit tests count the declarations).
+inline constexpr const char* kMessages[] = {
+    kCommandSwitchAlloc, kStringBufferAlloc, kSortKeyAlloc,     kSortOptionAlloc,
+    kCsvFileAlloc,       kCsvRecordAlloc,    kOpenFailed,       kTempFileName,
+    kDeleteFailed,       kWriteFailed,       kReadFailed,       kInvalidSequence,
+    kRecordTooLong,      kTooManyFields,     kFieldBufferFull,  kTooManyDigits,
+    kTooManyRunFiles,    kNoInput,           kDuplicateInput,   kNoOutput,
+    kDuplicateOutput,    kDuplicateWork,     kNoKeys,           kDuplicateKeys,
+    kInputAndMerge,      kMergeAndCaption,   kDuplicateMerge,   kInputIsOutput,
+    kOutputIsMergeFile,  kInputNoValue,      kInputNotFound,    kInputIsDirectory,
+    kOutputNoValue,      kOutputIsDirectory, kOutputIsSystem,   kOutputIsReadOnly,
+    kOutputOverwrite,    kWorkNoValue,       kWorkNotDirectory, kMergeNoValue,
+    kMergeTooMany,       kMergeNotFound,     kMergeIsDirectory, kMergeDuplicate,
+    kKeysNoValue,        kKeysTooMany,       kKeysInvalid,      kKeyItemInvalid,
+    kKeyFieldDuplicate,  kMissingKeyField,   kBanner,           kSortKeys,
+    kFileOpened,         kFileClosed,        kSortStarted,      kSortFinished,
+    kChunkLoaded,        kRunFileWritten,    kMergeStarted,     kMergeFinished,
+    kInputRead,          kMergeWritten,      kFileDeleted,
+};
+
 // The usage text: sixteen lines, printed without a timestamp. Lines 7, 8 and
 // 11 take the most keys, the highest field position and the most merge files.
 // A line of the usage text and the limit that its %d shows (0: none).
@@ -119,4 +150,4 @@ inline constexpr UsageLine kUsage[] = {
     {"\t\t\tタブをエスケープすることはできません。\n", 0},
 };
 
-}  // namespace msg
+}  // namespace TARNSEK_MESSAGES_NAMESPACE

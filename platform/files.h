@@ -59,3 +59,8 @@ void AllowOpenFiles(int count);
 // the tool opens takes its place and receives the log. Called first, before
 // anything is opened. False when the null device cannot be had.
 [[nodiscard]] bool AttachStandardStreams();
+
+// Whether the log follows the locale that the environment names: a Linux
+// terminal shows the locale's codeset, so there a UTF-8 locale gets a UTF-8
+// log. The Windows console shows code page 932 whatever the environment says.
+[[nodiscard]] bool LogFollowsLocale();

@@ -215,3 +215,5 @@ bool AttachStandardStreams() {
   }
   return true;
 }
+
+bool LogFollowsLocale() { return true; }

@@ -113,3 +113,5 @@ bool AttachStandardStreams() {
   // them) keeps no descriptor at all: its writes fail and reach no file.
   return true;
 }
+
+bool LogFollowsLocale() { return false; }

@@ -130,6 +130,23 @@ class Result:
         return [m.decode("cp932") for m in self.messages]
 
 
+def linux_env(env=None):
+    """The environment of a run of the Linux build: this process's, in UTC
+    unless a zone is set, with the locale pinned to C (LC_ALL=C, no other
+    locale variable), so that the log is in code page 932 as the tests expect,
+    whatever the terminal's locale. env adds variables; a value None removes
+    one."""
+    full_env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+    full_env.setdefault("TZ", "UTC")
+    full_env["LC_ALL"] = "C"
+    for name, value in (env or {}).items():
+        if value is None:
+            full_env.pop(name, None)
+        else:
+            full_env[name] = value
+    return full_env
+
+
 def _linux_run(args, cwd, env, holds, timeout, closed="", log_to=None, **kwargs):
     """closed: the standard descriptors ("0", "1", "2") the run starts without;
     log_to: a file that receives standard output, emptied first as a shell's
@@ -143,10 +160,7 @@ def _linux_run(args, cwd, env, holds, timeout, closed="", log_to=None, **kwargs)
     kwargs.setdefault("stdout", subprocess.PIPE)
     if closed:
         kwargs["preexec_fn"] = lambda: [os.close(int(d)) for d in closed]
-    full_env = dict(os.environ)
-    full_env.setdefault("TZ", "UTC")
-    if env:
-        full_env.update(env)
+    full_env = linux_env(env)
     with contextlib.ExitStack() as stack:
         for path, writing in holds:
             held = stack.enter_context(open(path, "rb"))
@@ -233,7 +247,9 @@ class _Wine:
         variables = {"TZ": os.environ.get("TZ", "UTC")}
         if "/" in variables["TZ"]:
             variables["TZ"] = "UTC"
-        variables.update(env or {})
+        # None unsets a variable, as on Linux; the runner's environment has
+        # no locale variable of its own to pass on.
+        variables.update({name: value for name, value in (env or {}).items() if value is not None})
         self.send("dir", native(cwd))
         for name, value in variables.items():
             self.send("env", "%s=%s" % (name, value))

@@ -3,7 +3,7 @@ import os
 import re
 import unittest
 
-from tarnsek import LINE_END, STATUS, TarnsekTestCase, native, sj
+from tarnsek import LINE_END, STATUS, WINDOWS, TarnsekTestCase, native, sj
 
 USAGE = (
     "TARNSEK [/I ファイルパス] [/O ファイルパス] [/W ディレクトリパス]\n"
@@ -56,13 +56,24 @@ class UsageTest(TarnsekTestCase):
         self.assertUsage(self.run_tool())
 
     def test_help_switches(self):
-        for switch in ("/?", "-h", "/H", "-?", "/h"):
+        for switch in ("/?", "-h", "/H", "-?", "/h", "--help"):
             with self.subTest(switch=switch):
                 self.assertUsage(self.run_tool(switch))
 
     def test_help_wins_over_wrong_switches(self):
         self.assertUsage(self.run_tool("/I", "/I", "/x", "-bad", "/K", "/?"))
         self.assertUsage(self.run_tool("/M", "a|b", "/I", "x", "/C", "-H"))
+        self.assertUsage(self.run_tool("/O", "--help", "/K", "1"))
+
+    def test_version_is_one_line_alone(self):
+        # Anywhere on the command line, before the banner and every check.
+        for args in (("--version",), ("/I", "a", "/I", "b", "--version", "/?")):
+            with self.subTest(args=args):
+                result = self.run_tool(*args)
+                self.assertEqual(result.status, 0)
+                self.assertRegex(result.stdout, rb"\ATARNSEK \d+\.\d+\.\d+\.\d+" + re.escape(LINE_END) + rb"\Z")
+                if FILE_VERSION is not None:
+                    self.assertEqual(result.stdout, sj("TARNSEK " + FILE_VERSION) + LINE_END)
 
     def test_help_beyond_36_recorded_arguments_is_not_seen(self):
         words = ["w%d" % i for i in range(36)]
@@ -105,7 +116,7 @@ class SwitchCountTest(TarnsekTestCase):
                 self.assertTrue(result.texts[0].startswith("TARNSEK Version "), result.texts[0])
 
     def test_plain_words_and_unknown_switches_are_ignored(self):
-        result = self.run_tool("/I", "a", "-x", "-in", "--i", "word", "/O", "o")
+        result = self.run_tool("/I", "a", "-x", "-in", "--i", "--HELP", "-version", "word", "/O", "o")
         self.assertFails(result, 3001, NO_KEYS)
 
     def test_value_beginning_with_dash_is_never_taken(self):
@@ -122,6 +133,58 @@ class SwitchCountTest(TarnsekTestCase):
     def test_switch_letters_in_either_case_and_prefix(self):
         result = self.run_tool("-i", "a", "/I", "b", "-O", "o", "-K", "1")
         self.assertFails(result, 3001, DUP_INPUT)
+
+
+class LogEncodingTest(TarnsekTestCase):
+    """On Linux the locale's names choose the encoding of the messages and the
+    usage text: UTF-8 when the first of LC_ALL, LC_CTYPE and LANG that is set
+    and not empty has the codeset UTF-8 (installed or not), code page 932
+    otherwise. A value in a message, here a file name in UTF-8, is written as
+    the bytes it is in both. The Windows build writes code page 932 whatever
+    the environment says."""
+
+    CASES = [
+        ({"LC_ALL": "C.UTF-8"}, "utf-8"),
+        ({"LC_ALL": None, "LANG": "ja_JP.UTF-8"}, "utf-8"),
+        ({"LC_ALL": None, "LC_CTYPE": "en_US.utf8"}, "utf-8"),
+        ({"LC_ALL": "C", "LANG": "ja_JP.UTF-8"}, "cp932"),
+        ({"LC_ALL": None}, "cp932"),
+        ({"LC_ALL": None, "LANG": "ja_JP.SJIS"}, "cp932"),
+    ]
+
+    @staticmethod
+    def logged(message, encoding, value):
+        """A message as the log writes it: its text in the encoding, the value
+        ("{}") as its bytes."""
+        before, after = message.split("{}")
+        return before.encode(encoding) + value + after.encode(encoding)
+
+    def test_sort_failure_and_usage_in_the_locale_s_encoding(self):
+        # Linux keeps the file name's UTF-8 bytes; the Windows tool takes and
+        # prints code page 932 names.
+        name_bytes = sj if WINDOWS else (lambda text: text.encode("utf-8"))
+        self.write("売上.csv", b"b,2\r\na,1\r\n")
+        for env, encoding in self.CASES:
+            if WINDOWS:
+                encoding = "cp932"
+            with self.subTest(env=env):
+                result = self.run_tool("/I", "売上.csv", "/O", "out.csv", "/K", "1", env=env)
+                self.assertEqual(result.status, 0, result.stdout)
+                self.assertEqual(self.read("out.csv"), b"a,1\r\nb,2\r\n")
+                self.assertIn(self.logged("[{}] ファイルをオープンしました.", encoding,
+                                          name_bytes(self.canonical("売上.csv"))), result.messages)
+                self.assertEqual(result.messages[-1], "ソートが終了しました.".encode(encoding))
+
+                result = self.run_tool("/I", "無い.csv", "/O", "out.csv", "/K", "1", env=env)
+                self.assertEqual(result.status, STATUS[3001], result.stdout)
+                self.assertEqual(result.messages[-1], self.logged(
+                    "入力ファイル [/i] [{}] は見つかりません.", encoding, name_bytes("無い.csv")))
+
+                result = self.run_tool("--help", env=env)
+                self.assertEqual(result.status, 0)
+                banner = BANNER.match(result.stdout)
+                self.assertIsNotNone(banner, result.stdout[:200])
+                self.assertEqual(result.stdout[banner.end():], USAGE.encode(encoding).replace(b"\n", LINE_END))
 
 
 class LogFormatTest(TarnsekTestCase):

@@ -5,7 +5,9 @@ placeholders shown as words: [LINE:n], [パス] ...), with its exit code and wha
 a POSIX shell sees. The messages and their codes are read from
 driver/messages.h (the codes from its group comments; a message that the
 sources pass to LogMessage is a log line, with no code), so a message whose
-text or code changes without the guide fails here.
+text or code changes without the guide fails here. The chapter of surprises
+quotes messages in its text, each as `message` with "(終了コード N)" after it
+where it names the code: those are held against the same table.
 """
 import glob
 import os
@@ -61,15 +63,20 @@ def read_messages():
     return messages
 
 
+def guide_section(title):
+    """The text of the guide's chapter whose heading (## ...) holds title."""
+    with open(GUIDE, encoding="utf-8") as guide:
+        text = guide.read()
+    start = re.search(r"^## .*%s.*$" % re.escape(title), text, re.M)
+    assert start, "the guide has no chapter ## ... %s" % title
+    end = re.search(r"^## ", text[start.end() :], re.M)
+    return text[start.end() : start.end() + end.start()] if end else text[start.end() :]
+
+
 def read_guide_rows():
     """(text as shown, code or None, shell value or None) of every table row
     in the guide's message section."""
-    with open(GUIDE, encoding="utf-8") as guide:
-        text = guide.read()
-    start = re.search(r"^## .*メッセージ一覧.*$", text, re.M)
-    assert start, "the guide has no message section (## ... メッセージ一覧)"
-    end = re.search(r"^## ", text[start.end() :], re.M)
-    section = text[start.end() : start.end() + end.start()] if end else text[start.end() :]
+    section = guide_section("メッセージ一覧")
     rows = []
     for line in section.splitlines():
         if not line.startswith("| `"):
@@ -80,6 +87,14 @@ def read_guide_rows():
         shell = None if cells[2] == "-" else int(cells[2])
         rows.append((shown, code, shell))
     return rows
+
+
+def read_quoted_messages(title):
+    """(text as shown, code or None) of every message quoted in a chapter: a
+    code span that holds a character beyond ASCII and ends in a full stop, and
+    the code of "(終了コード N)" right after it."""
+    quoted = re.finditer(r"`([^`]*[^\x00-\x7f][^`]*\.)`(?: \(終了コード (\d+)\))?", guide_section(title))
+    return [(m.group(1), int(m.group(2)) if m.group(2) else None) for m in quoted]
 
 
 def pattern_of(message):
@@ -120,6 +135,19 @@ class GuideMessageTable(unittest.TestCase):
                 self.assertNotIn("%", shown, "a placeholder is shown as a word, not as %s/%d")
                 self.assertEqual(sum(1 for p in patterns if p.match(shown)), 1,
                                  f"{shown!r} is not exactly one of the tool's messages")
+
+
+class GuideSurprisesChapter(unittest.TestCase):
+    def test_quoted_messages_are_the_tool_s_with_their_codes(self):
+        messages = read_messages()
+        quoted = read_quoted_messages("つまずきやすいところ")
+        self.assertGreater(len(quoted), 5, "the chapter's messages were not found")
+        for shown, code in quoted:
+            with self.subTest(text=shown):
+                codes = [c for text, c in messages.values() if pattern_of(text).match(shown)]
+                self.assertEqual(len(codes), 1, f"{shown!r} is not exactly one of the tool's messages")
+                if code is not None:
+                    self.assertEqual(code, codes[0], f"exit code given for {shown!r}")
 
 
 if __name__ == "__main__":

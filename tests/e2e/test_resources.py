@@ -254,10 +254,8 @@ class ResourcesTest(SortTestCase):
         expected = joined(sorted(second + first, key=key))
         out = self.full("out.csv")
 
-        env = dict(os.environ)
-        env.setdefault("TZ", "UTC")
         writer = subprocess.Popen(
-            [tarnsek.BIN, "/M", "a.csv|b.csv", "/O", "out.csv", "/K", "1"], cwd=self.dir, env=env,
+            [tarnsek.BIN, "/M", "a.csv|b.csv", "/O", "out.csv", "/K", "1"], cwd=self.dir, env=tarnsek.linux_env(),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
             # The log is flushed line by line: once the output's opening is

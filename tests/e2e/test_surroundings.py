@@ -79,9 +79,7 @@ class SurroundingsTestCase(SortTestCase):
         return tarnsek.Result(subprocess.CompletedProcess([], 0, stdout, b""))
 
     def popen(self, args, **kwargs):
-        env = dict(os.environ)
-        env.setdefault("TZ", "UTC")
-        return subprocess.Popen([tarnsek.BIN] + args, cwd=self.dir, env=env, stderr=subprocess.PIPE,
+        return subprocess.Popen([tarnsek.BIN] + args, cwd=self.dir, env=tarnsek.linux_env(), stderr=subprocess.PIPE,
                                 **kwargs)
 
 

@@ -14,12 +14,15 @@ TEST(ClassifyArgument, SwitchLettersInEitherCaseAndPrefix) {
   EXPECT_EQ(ClassifyArgument("/M"), kSwitchMerge);
   EXPECT_EQ(ClassifyArgument("/h"), kSwitchHelp);
   EXPECT_EQ(ClassifyArgument("-?"), kSwitchHelp);
+  EXPECT_EQ(ClassifyArgument("--help"), kSwitchHelp);
   EXPECT_EQ(ClassifyArgument("/t"), kSwitchTab);
 }
 
 TEST(ClassifyArgument, DashWordsAreUnknownSwitchesSlashWordsArePaths) {
   EXPECT_EQ(ClassifyArgument("-in"), kUnknownSwitch);
   EXPECT_EQ(ClassifyArgument("--i"), kUnknownSwitch);
+  EXPECT_EQ(ClassifyArgument("--HELP"), kUnknownSwitch);     // the long form in its one spelling
+  EXPECT_EQ(ClassifyArgument("--version"), kUnknownSwitch);  // seen before the command line is read
   EXPECT_EQ(ClassifyArgument("-"), kUnknownSwitch);
   EXPECT_EQ(ClassifyArgument("-out.csv"), kUnknownSwitch);
   // An absolute path is a plain word, so it can be a switch's value.

@@ -33,6 +33,15 @@ std::string Formatted(const char* format, ...) {
   return std::string(buffer);
 }
 
+std::string FormattedIn(LogEncoding encoding, const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  FormatMessage(buffer, format, args, encoding);
+  va_end(args);
+  return std::string(buffer);
+}
+
 }  // namespace
 
 TEST(CopyUnquoted, EachQuoteMakesTheNextByteData) {
@@ -150,6 +159,49 @@ TEST(FormatMessage, LongMessageIsCutAt511BytesOnACharacterBoundary) {
   EXPECT_EQ(Formatted("%s", (std::string(507, 'a') + "\n").c_str()), std::string(507, 'a') + "\\x0A");
   EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\n").c_str()), std::string(508, 'a'));
   EXPECT_EQ(Formatted("%s", (std::string(508, 'a') + "\x83\n").c_str()), std::string(508, 'a') + "\x83");
+}
+
+// In a UTF-8 log a character of up to four bytes goes in whole or not at all;
+// bytes that begin no character, such as a code page 932 file name's, stand
+// alone, so the same value is cut elsewhere than in code page 932.
+TEST(FormatMessage, Utf8MessageIsCutAt511BytesOnACharacterBoundary) {
+  constexpr LogEncoding kUtf8 = LogEncoding::kUtf8;
+  // prefix, then unit count times
+  auto repeated = [](const std::string& prefix, const std::string& unit, int count) {
+    std::string text = prefix;
+    for (int i = 0; i < count; ++i) text += unit;
+    return text;
+  };
+  const std::string a3 = "\xE3\x81\x82";      // あ
+  const std::string b4 = "\xF0\xA0\x80\x8B";  // a character beyond the first plane
+  struct Case {
+    std::string value;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {repeated("a", a3, 200), repeated("a", a3, 170)},  // 511 bytes
+      {repeated("ab", a3, 200), repeated("ab", a3, 169)},
+      {repeated("abc", b4, 200), repeated("abc", b4, 127)},  // 511 bytes
+      {repeated("ab", b4, 200), repeated("ab", b4, 127)},
+      // Code page 932 bytes: 0x83 begins no UTF-8 character.
+      {repeated("", "\x83\x41", 300), repeated("", "\x83\x41", 255) + "\x83"},
+      // A character broken off by a plain byte stands as what it has.
+      {std::string(509, 'a') + "\xE3\x81" + "b", std::string(509, 'a') + "\xE3\x81"},
+      {std::string(510, 'a') + "\xE3\x81" + "b", std::string(510, 'a')},
+      // An escaped control byte after a lead byte: the lead byte alone, then
+      // the escape if it fits.
+      {std::string(507, 'a') + "\xE3\n", std::string(507, 'a') + "\xE3"},
+      {std::string(506, 'a') + "\xE3\n", std::string(506, 'a') + "\xE3\\x0A"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormattedIn(kUtf8, "%s", c.value.c_str()), c.expected) << c.value.size();
+  }
+  // Code page 932 pairs the same bytes: 0xE3 is a lead byte there.
+  EXPECT_EQ(FormattedIn(LogEncoding::kCp932, "%s", repeated("ab", a3, 200).c_str()).size(), 510u);
+  // The format's own text is cut the same way; a message that fits is as printf writes it.
+  EXPECT_EQ(FormattedIn(kUtf8, (repeated("a", a3, 200) + "%s").c_str(), "x"), repeated("a", a3, 170));
+  EXPECT_EQ(FormattedIn(kUtf8, "[%s] (%d) \xE3\x81\x82", "\xE5\xA3\xB2.csv", 2),
+            "[\xE5\xA3\xB2.csv] (2) \xE3\x81\x82");
 }
 
 // The /M value is cut only at a bar that is a character of its own. With the
