@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "driver/text.h"
@@ -24,11 +23,11 @@ uint32_t ResolvePathReportingError(const char* path, char (&out)[kMaxPath], int&
 // The canonical form of a file that must exist and be no folder (an input or
 // a merge file); otherwise the run ends with 3001 and the message that names
 // the value as given.
-void ResolveExistingFile(const char* value, char (&canonical)[kMaxPath], const char* notFound,
-                         const char* isDirectory) {
+void ResolveExistingFile(const char* value, char (&canonical)[kMaxPath], MessageEntry notFound,
+                         MessageEntry isDirectory) {
   const uint32_t attributes = ResolvePath(value, canonical);
-  if (attributes == kInvalidFileAttributes) FatalError(exit_code::kCommandLine, notFound, value);
-  if (attributes & kAttributeDirectory) FatalError(exit_code::kCommandLine, isDirectory, value);
+  if (attributes == kInvalidFileAttributes) FatalError(notFound, value);
+  if (attributes & kAttributeDirectory) FatalError(isDirectory, value);
 }
 
 }  // namespace
@@ -39,29 +38,29 @@ uint32_t ResolvePath(const char* path, char (&out)[kMaxPath]) {
 }
 
 void SetInputPath(const char* value, CsvSortOption& options) {
-  if (!value) FatalError(exit_code::kCommandLine, msg::kInputNoValue);
+  if (!value) FatalError(msg::kInputNoValue);
   char canonical[kMaxPath];
   ResolveExistingFile(value, canonical, msg::kInputNotFound, msg::kInputIsDirectory);
   options.inputPath = DuplicateString(canonical);
 }
 
 void SetOutputPath(const char* value, CsvSortOption& options) {
-  if (!value) FatalError(exit_code::kCommandLine, msg::kOutputNoValue);
+  if (!value) FatalError(msg::kOutputNoValue);
   char canonical[kMaxPath];
   int error;
   uint32_t attributes = ResolvePathReportingError(value, canonical, error);
   // A name with no canonical form could never be opened: the run ends as a
   // failed open would.
-  if (error != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, value, error);
+  if (error != 0) FatalError(msg::kOpenFailed, value, error);
   if (attributes != kInvalidFileAttributes) {
     if (attributes & kAttributeDirectory) {
-      FatalError(exit_code::kCommandLine, msg::kOutputIsDirectory, value);
+      FatalError(msg::kOutputIsDirectory, value);
     }
     if (attributes & kAttributeSystem) {
-      FatalError(exit_code::kCommandLine, msg::kOutputIsSystem, value);
+      FatalError(msg::kOutputIsSystem, value);
     }
     if (attributes & kAttributeReadOnly) {
-      FatalError(exit_code::kCommandLine, msg::kOutputIsReadOnly, value);
+      FatalError(msg::kOutputIsReadOnly, value);
     }
     LogMessage(msg::kOutputOverwrite, value);
   }
@@ -70,28 +69,28 @@ void SetOutputPath(const char* value, CsvSortOption& options) {
 }
 
 void SetWorkDirectory(const char* value, CsvSortOption& options) {
-  if (!value) FatalError(exit_code::kCommandLine, msg::kWorkNoValue);
+  if (!value) FatalError(msg::kWorkNoValue);
   char canonical[kMaxPath];
   uint32_t attributes = ResolvePath(value, canonical);
   if (attributes == kInvalidFileAttributes || !(attributes & kAttributeDirectory)) {
-    FatalError(exit_code::kCommandLine, msg::kWorkNotDirectory, value);
+    FatalError(msg::kWorkNotDirectory, value);
   }
   options.workDirectory = DuplicateString(canonical);
 }
 
 void SetMergeFiles(const char* value, CsvSortOption& options) {
-  if (!value) FatalError(exit_code::kCommandLine, msg::kMergeNoValue);
+  if (!value) FatalError(msg::kMergeNoValue);
   char* names = DuplicateString(value);
   char* cursor = names;
   // A bar cuts only where it is a character of its own: in code page 932 the
   // second byte of ポ is 0x7C.
   char* name = NextItem(cursor, '|', IsPathLeadByte);
-  if (!name) FatalError(exit_code::kCommandLine, msg::kMergeNotFound, "(null)");
+  if (!name) FatalError(msg::kMergeNotFound, "(null)");
 
   for (; name; name = NextItem(cursor, '|', IsPathLeadByte)) {
     // Counted before the name is looked at: the twentieth name is never examined.
     if (options.fileCount >= kMaxMergeFiles) {
-      FatalError(exit_code::kCommandLine, msg::kMergeTooMany);
+      FatalError(msg::kMergeTooMany);
     }
     TrimBlanks(name);
     char canonical[kMaxPath];
@@ -105,7 +104,7 @@ void SetMergeFiles(const char* value, CsvSortOption& options) {
     if (!options.fileNames[i]) continue;
     for (int j = i + 1; j < kMaxMergeFiles; ++j) {
       if (options.fileNames[j] && IsSameFile(options.fileNames[i], options.fileNames[j])) {
-        FatalError(exit_code::kCommandLine, msg::kMergeDuplicate, options.fileNames[i]);
+        FatalError(msg::kMergeDuplicate, options.fileNames[i]);
       }
     }
   }

@@ -4,16 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "driver/text.h"
 
 namespace {
 
-[[noreturn]] void RejectItem(const char* itemAsWritten) {
-  FatalError(exit_code::kCommandLine, msg::kKeyItemInvalid, itemAsWritten);
-}
+[[noreturn]] void RejectItem(const char* itemAsWritten) { FatalError(msg::kKeyItemInvalid, itemAsWritten); }
 
 // One key item, "position[,type[,order]]", with blanks around each part.
 CsvSortKey* ParseKeyItem(char* item) {
@@ -40,7 +37,7 @@ CsvSortKey* ParseKeyItem(char* item) {
   KeyType keyType = KeyType::kText;
   if (parts[1]) {
     bool known = false;
-    for (const KeyTypeLetter& name : kKeyTypeLetters) {
+    for (const msg::KeyTypeName& name : msg::kKeyTypeNames) {
       const char letter[] = {name.letter, '\0'};
       if (!known && CompareIgnoringCase(parts[1], letter) == 0) {
         keyType = name.type;
@@ -64,24 +61,24 @@ CsvSortKey* ParseKeyItem(char* item) {
 }  // namespace
 
 void ParseSortKeys(CsvSortOption& options, const char* value) {
-  if (!value) FatalError(exit_code::kCommandLine, msg::kKeysNoValue);
+  if (!value) FatalError(msg::kKeysNoValue);
 
   // All items are counted before any is examined.
   char* items[kMaxSortKeys];
   int itemCount = 0;
   char* cursor = DuplicateString(value);
   for (char* item = NextItem(cursor, ':'); item; item = NextItem(cursor, ':')) {
-    if (itemCount == kMaxSortKeys) FatalError(exit_code::kCommandLine, msg::kKeysTooMany);
+    if (itemCount == kMaxSortKeys) FatalError(msg::kKeysTooMany);
     items[itemCount++] = item;
   }
-  if (itemCount == 0) FatalError(exit_code::kCommandLine, msg::kKeysInvalid);
+  if (itemCount == 0) FatalError(msg::kKeysInvalid);
 
   for (int k = 0; k < itemCount; ++k) options.sortKeys[k] = ParseKeyItem(items[k]);
 
   for (int i = 0; i < itemCount; ++i) {
     for (int j = i + 1; j < itemCount; ++j) {
       if (options.sortKeys[i]->fieldIndex == options.sortKeys[j]->fieldIndex) {
-        FatalError(exit_code::kCommandLine, msg::kKeyFieldDuplicate, options.sortKeys[i]->fieldIndex + 1);
+        FatalError(msg::kKeyFieldDuplicate, options.sortKeys[i]->fieldIndex + 1);
       }
     }
   }

@@ -25,7 +25,7 @@ bool TakesValue(SwitchType type) {
 void CheckSwitchCounts(const int (&count)[kSwitchTypeCount]) {
   struct Check {
     bool failed;
-    const char* message;
+    MessageEntry message;
   };
   const Check checks[] = {
       {count[kSwitchInput] == 0 && count[kSwitchMerge] == 0, msg::kNoInput},
@@ -40,17 +40,17 @@ void CheckSwitchCounts(const int (&count)[kSwitchTypeCount]) {
       {count[kSwitchMerge] > 1, msg::kDuplicateMerge},
   };
   for (const Check& check : checks) {
-    if (check.failed) FatalError(exit_code::kCommandLine, "%s", LogText(check.message));
+    if (check.failed) FatalError(check.message);
   }
 }
 
 void CheckSameFiles(const CsvSortOption& options) {
   if (options.inputPath && options.outputPath && IsSameFile(options.inputPath, options.outputPath)) {
-    FatalError(exit_code::kCommandLine, msg::kInputIsOutput);
+    FatalError(msg::kInputIsOutput);
   }
   for (int i = 0; i < options.fileCount; ++i) {
     if (options.fileNames[i] && options.outputPath && IsSameFile(options.fileNames[i], options.outputPath)) {
-      FatalError(exit_code::kCommandLine, msg::kOutputIsMergeFile);
+      FatalError(msg::kOutputIsMergeFile);
     }
   }
 }
@@ -80,7 +80,7 @@ SwitchType ClassifyArgument(const char* text) {
 
 CommandSwitch* CreateCommandSwitch(uint32_t switchType, const char* value) {
   auto* record = static_cast<CommandSwitch*>(std::malloc(sizeof(CommandSwitch)));
-  if (!record) FatalError(exit_code::kAllocation, msg::kCommandSwitchAlloc);
+  if (!record) FatalError(msg::kCommandSwitchAlloc);
   *record = CommandSwitch{switchType, value};
   return record;
 }
@@ -97,11 +97,22 @@ CommandSwitch* TakeSwitch(int* index, int argc, char** argv) {
 }
 
 void PrintUsage() {
+  // The line of key types lists them from their table: "S 文字列, I ...".
+  char keyTypes[256];
+  int length = 0;
+  for (const msg::KeyTypeName& name : msg::kKeyTypeNames) {
+    length += std::snprintf(keyTypes + length, sizeof keyTypes - static_cast<size_t>(length), "%s%c %s",
+                            length > 0 ? ", " : "", name.letter, LogText(name.words));
+  }
   for (const msg::UsageLine& line : msg::kUsage) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-extra-args"
-    std::printf(LogText(line.text), line.limit);
+    if (line.keyTypes) {
+      std::printf(LogText(line.text), keyTypes);
+    } else {
+      std::printf(LogText(line.text), line.limit);
+    }
 #pragma GCC diagnostic pop
   }
   std::fflush(stdout);

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "driver/text.h"
@@ -95,7 +94,7 @@ void Spill(CsvFile* file) {
   // Emptied first: the fatal path must not write these bytes a second time.
   file->bufferLength = 0;
   if (int error = WritePlatformFile(file->stream, file->buffer, size)) {
-    FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+    FatalError(msg::kWriteFailed, file->path, error);
   }
 }
 
@@ -107,7 +106,7 @@ namespace {
 CsvFile* NewCsvFile() {
   CsvFile* file = static_cast<CsvFile*>(std::calloc(1, sizeof(CsvFile)));
   unsigned char* buffer = static_cast<unsigned char*>(std::malloc(kFileBufferSize + kScanSlack));
-  if (!file || !buffer) FatalError(exit_code::kAllocation, msg::kCsvFileAlloc);
+  if (!file || !buffer) FatalError(msg::kCsvFileAlloc);
   file->buffer = buffer;
   file->stream = kNoFile;
   return file;
@@ -140,7 +139,7 @@ CsvFile* OpenCsvFile(const char* path, const char* mode) {
   CsvFile* file = NewCsvFile();
   const bool writing = mode[0] == 'w';
   file->openError = OpenPlatformFile(path, writing ? FileMode::kWrite : FileMode::kRead, &file->stream);
-  if (file->openError != 0) FatalError(exit_code::kOpen, msg::kOpenFailed, path, file->openError);
+  if (file->openError != 0) FatalError(msg::kOpenFailed, path, file->openError);
   ListCsvFile(file, path, writing);
   file->mustEmpty = writing;
   return file;
@@ -150,7 +149,7 @@ void EmptyCsvFile(CsvFile* file) {
   if (!file->mustEmpty) return;
   // Cleared only once emptied: the fatal path writes nothing over old bytes.
   if (int error = EmptyPlatformFile(file->stream)) {
-    FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+    FatalError(msg::kWriteFailed, file->path, error);
   }
   file->mustEmpty = false;
 }
@@ -172,7 +171,7 @@ void CloseCsvFile(CsvFile* file) {
     int error = ClosePlatformFile(file->stream);
     file->stream = kNoFile;
     // A written file's close may report a write that failed late.
-    if (error != 0 && file->writing) FatalError(exit_code::kReadWrite, msg::kWriteFailed, file->path, error);
+    if (error != 0 && file->writing) FatalError(msg::kWriteFailed, file->path, error);
   }
   LogMessage(msg::kFileClosed, file->path);
   std::free(file->path);
@@ -234,7 +233,7 @@ CsvRecord* NewRecord(CsvFile* file, const char* texts, uint32_t textLength, cons
   }
   const size_t slots = arenaActive ? static_cast<size_t>(fieldCount) : static_cast<size_t>(kMaxFields);
   void* block = AllocateRecordBlock(offsetof(CsvRecord, fields) + slots * sizeof(char*) + textLength);
-  if (!block) FatalError(exit_code::kAllocation, msg::kCsvRecordAlloc);
+  if (!block) FatalError(msg::kCsvRecordAlloc);
   return PlaceRecord(block, slots, texts, textLength, starts, fieldCount, fromLine);
 }
 
@@ -266,7 +265,7 @@ CsvRecord* MakeRecordFromLine(CsvFile* file, char* line, uint32_t textLength, co
 void KeepOneRecord(CsvFile* file) {
   if (file->recordStore) return;
   file->recordStore = std::malloc(kRecordStoreSize);
-  if (!file->recordStore) FatalError(exit_code::kAllocation, msg::kCsvRecordAlloc);
+  if (!file->recordStore) FatalError(msg::kCsvRecordAlloc);
 }
 
 // A record is its line already, but for the zero bytes that end its texts:

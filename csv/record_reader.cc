@@ -12,6 +12,8 @@
 // A record's texts are built in one process-wide record text area (one
 // thread, one record at a time, whichever file it comes from) and then made
 // into a record by MakeRecord.
+#include "csv/record_reader.h"
+
 #include <array>
 #include <bit>
 
@@ -21,8 +23,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "csv/csv_file.h"
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 
@@ -39,14 +39,14 @@ int32_t textLength = 0;       // bytes used in recordText
 char recordText[kRecordTextSize];
 
 [[noreturn]] void FailRecordTooLong(const CsvFile* file) {
-  FatalError(exit_code::kLimit, msg::kRecordTooLong, file->lineCount + 1);
+  FatalError(msg::kRecordTooLong, file->lineCount + 1);
 }
 
 [[noreturn]] void FailInvalidSequence(const CsvFile* file) {
   // Bytes beyond the limit are let through only as a run file's closing CR LF:
   // when they turn out to be anything else, the record is too long.
   if (recordLength > kMaxRecordLength) FailRecordTooLong(file);
-  FatalError(exit_code::kInvalidSequence, msg::kInvalidSequence, file->lineCount + 1);
+  FatalError(msg::kInvalidSequence, file->lineCount + 1);
 }
 
 // Called when recordLength has just passed the limit; returns only for the
@@ -74,7 +74,7 @@ bool Refill(CsvFile* file) {
   if (file->atEnd) return false;
   int error = 0;
   ptrdiff_t count = ReadPlatformFile(file->stream, file->buffer, kFileBufferSize, &error);
-  if (count < 0) FatalError(exit_code::kReadWrite, msg::kReadFailed, file->path, error);
+  if (count < 0) FatalError(msg::kReadFailed, file->path, error);
   file->bufferPosition = 0;
   file->bufferLength = static_cast<int32_t>(count);
   if (count == 0) file->atEnd = true;
@@ -118,7 +118,7 @@ constexpr StopTable kTabStops = MakeStops({'\t', '\r', 0});
 constexpr StopTable kQuotedStops = MakeStops({'"', 0});
 
 [[noreturn]] void FailFieldBufferFull(const CsvFile* file) {
-  FatalError(exit_code::kLimit, msg::kFieldBufferFull, file->lineCount + 1);
+  FatalError(msg::kFieldBufferFull, file->lineCount + 1);
 }
 
 char* BeginField() {
@@ -388,7 +388,7 @@ void ReadRecord(CsvFile* file, const CsvSortOption& options) {
   }
   int current = NextByte(file);
   while (current != -1) {
-    if (fieldCount == kMaxFields) FatalError(exit_code::kLimit, msg::kTooManyFields, file->lineCount + 1);
+    if (fieldCount == kMaxFields) FatalError(msg::kTooManyFields, file->lineCount + 1);
     char* text;
     if (options.tabSeparated) {
       text = ScanTabField(&current, file);

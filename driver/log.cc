@@ -11,7 +11,6 @@
 #include <type_traits>
 
 #include "driver/log_encoding.h"
-#include "driver/text.h"
 
 namespace {
 
@@ -281,21 +280,21 @@ void WriteMessage(const char* format, va_list args) {
 
 }  // namespace
 
-void LogMessage(const char* format, ...) {
+void LogMessage(MessageEntry message, ...) {
   va_list args;
-  va_start(args, format);
-  WriteMessage(format, args);
+  va_start(args, message);
+  WriteMessage(message.text, args);
   va_end(args);
 }
 
-void FatalError(int exitCode, const char* format, ...) {
+void FatalError(MessageEntry message, ...) {
   va_list args;
-  va_start(args, format);
-  WriteMessage(format, args);
+  va_start(args, message);
+  WriteMessage(message.text, args);
   va_end(args);
   if (closeAllFiles) closeAllFiles();
-  if (fatalExitHook) fatalExitHook(exitCode);
-  std::exit(exitCode);
+  if (fatalExitHook) fatalExitHook(message.exitCode);
+  std::exit(message.exitCode);
 }
 
 void SetCloseAllFilesHandler(void (*handler)()) { closeAllFiles = handler; }

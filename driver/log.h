@@ -5,6 +5,7 @@
 #include <cstdarg>
 
 #include "driver/log_encoding.h"
+#include "driver/messages.h"
 
 // Writes "YYYY/MM/DD hh:mm:ss <message>\n" in local time: exactly one line per
 // call. A format from the message table is written in the log's encoding
@@ -17,11 +18,11 @@
 // terminal as a control; every other byte, and so every double-byte character
 // and every backslash, is written as it is. The format's own text is never
 // changed.
-void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogMessage(MessageEntry message, ...);
 
 // Logs the message, flushes and closes every file the tool has open, and ends
-// the process with the exit code. Never returns.
-[[noreturn]] void FatalError(int exitCode, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// the process with the message's exit code. Never returns.
+[[noreturn]] void FatalError(MessageEntry message, ...);
 
 // Formats into a 512-byte message buffer with the escapes and the cut
 // described above, the cut at the characters of the encoding; the result is

@@ -49,10 +49,13 @@ const char* LogText(const char* text) {
   if (encoding == LogEncoding::kCp932 || !text) return text;
   // A few dozen comparisons per log line, which are few per run.
   for (size_t i = 0; i < std::size(msg::kMessages); ++i) {
-    if (std::strcmp(text, msg::kMessages[i]) == 0) return Utf8Message(i);
+    if (std::strcmp(text, msg::kMessages[i]->text) == 0) return Utf8Message(i);
   }
   for (size_t i = 0; i < std::size(msg::kUsage); ++i) {
     if (std::strcmp(text, msg::kUsage[i].text) == 0) return Utf8UsageLine(i);
+  }
+  for (size_t i = 0; i < std::size(msg::kKeyTypeNames); ++i) {
+    if (std::strcmp(text, msg::kKeyTypeNames[i].words) == 0) return Utf8KeyTypeWords(i);
   }
   return text;
 }

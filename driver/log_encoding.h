@@ -7,6 +7,11 @@
 
 #include <cstddef>
 
+// True for a code page 932 lead byte: the first byte of a double-byte character.
+[[nodiscard]] constexpr bool IsLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 enum class LogEncoding {
   kCp932,  // the default, and always on Windows
   kUtf8,
@@ -24,7 +29,8 @@ void SetLogEncoding(LogEncoding encoding);
 // keeps the C locale.
 [[nodiscard]] LogEncoding LogEncodingOfLocale(const char* lcAll, const char* lcCtype, const char* lang);
 
-// A text of the message table (a message or a usage line, known by its bytes)
+// A text of the message table (a message, a usage line or a key type's words,
+// known by its bytes)
 // in the current encoding; any other text as it is.
 [[nodiscard]] const char* LogText(const char* text);
 
@@ -32,5 +38,6 @@ void SetLogEncoding(LogEncoding encoding);
 // at the same place as in msg::kMessages and msg::kUsage.
 [[nodiscard]] const char* Utf8Message(size_t index);
 [[nodiscard]] const char* Utf8UsageLine(size_t index);
+[[nodiscard]] const char* Utf8KeyTypeWords(size_t index);  // of msg::kKeyTypeNames
 [[nodiscard]] size_t Utf8MessageCount();
 [[nodiscard]] size_t Utf8UsageLineCount();

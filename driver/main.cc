@@ -1,3 +1,3 @@
-#include "driver/driver.h"
+#include "driver/run.h"
 
 int main(int argc, char** argv) { return RunTarnsek(argc, argv); }

@@ -8,9 +8,11 @@
 #include "driver/log_encoding.h"
 #include "driver/messages.h"
 
-const char* Utf8Message(size_t index) { return msg_utf8::kMessages[index]; }
+const char* Utf8Message(size_t index) { return msg_utf8::kMessages[index]->text; }
 
 const char* Utf8UsageLine(size_t index) { return msg_utf8::kUsage[index].text; }
+
+const char* Utf8KeyTypeWords(size_t index) { return msg_utf8::kKeyTypeNames[index].words; }
 
 size_t Utf8MessageCount() { return std::size(msg_utf8::kMessages); }
 

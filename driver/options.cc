@@ -2,20 +2,19 @@
 
 #include <cstdlib>
 
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 
 CsvSortOption* CreateCsvSortOption() {
   // calloc gives null texts and slots, a count of 0 and clear flags.
   auto* options = static_cast<CsvSortOption*>(std::calloc(1, sizeof(CsvSortOption)));
-  if (!options) FatalError(exit_code::kAllocation, msg::kSortOptionAlloc);
+  if (!options) FatalError(msg::kSortOptionAlloc);
   return options;
 }
 
 CsvSortKey* CreateCsvSortKey(KeyType keyType, int32_t fieldIndex, int32_t order) {
   auto* key = static_cast<CsvSortKey*>(std::malloc(sizeof(CsvSortKey)));
-  if (!key) FatalError(exit_code::kAllocation, msg::kSortKeyAlloc);
+  if (!key) FatalError(msg::kSortKeyAlloc);
   *key = CsvSortKey{keyType, fieldIndex, order};
   return key;
 }

@@ -4,29 +4,8 @@
 
 #include <cstdint>
 
-inline constexpr int kMaxMergeFiles = 19;  // files one merge reads, run files included
-inline constexpr int kMaxSortKeys = 64;    // keys on one command line
-inline constexpr int kMaxFields = 64;      // fields in one record: a key names field 1 to 64
-
-// How a key compares its fields. A switch over it names every type and has
-// no default, so that the compiler shows each place a new type must be
-// handled (HACKING.md: adding a key type).
-enum class KeyType : uint32_t {
-  kText,            // S: bytes as unsigned values
-  kTextIgnoreCase,  // I: ASCII letters folded
-  kNumber,          // N
-  kDateTime,        // D
-};
-
-// The letter that names each key type in /K (in either case).
-struct KeyTypeLetter {
-  KeyType type;
-  char letter;
-};
-inline constexpr KeyTypeLetter kKeyTypeLetters[] = {{KeyType::kText, 'S'},
-                                                    {KeyType::kTextIgnoreCase, 'I'},
-                                                    {KeyType::kNumber, 'N'},
-                                                    {KeyType::kDateTime, 'D'}};
+#include "driver/key_type.h"
+#include "driver/limits.h"
 
 struct CsvSortKey {
   KeyType keyType;

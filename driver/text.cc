@@ -3,14 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 
 char* DuplicateString(const char* text) {
   size_t length = std::strlen(text);
   char* copy = static_cast<char*>(std::malloc(length + 1));
-  if (!copy) FatalError(exit_code::kAllocation, msg::kStringBufferAlloc);
+  if (!copy) FatalError(msg::kStringBufferAlloc);
   std::memcpy(copy, text, length + 1);
   return copy;
 }

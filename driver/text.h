@@ -10,11 +10,6 @@
 // Removes blanks (bytes 0x01 to 0x20) at both ends of the text, in place.
 void TrimBlanks(char* text);
 
-// True for a code page 932 lead byte: the first byte of a double-byte character.
-[[nodiscard]] constexpr bool IsLeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 // The next item of a text cut at separator, or null when none is left. Runs of
 // separators and separators at either end give no empty item (as strtok_s
 // cuts). cursor starts at the text and moves past each item, whose end is

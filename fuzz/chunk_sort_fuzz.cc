@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "csv/csv_file.h"
 #include "driver/exit_codes.h"
+#include "driver/messages.h"
 #include "fuzz_support.h"
 #include "sort/chunk_quicksort.h"
 #include "sort/chunk_sort.h"
@@ -52,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 1;
   for (int k = 0; k < keyCount; ++k) {
     if (at + 2 > size) return 0;
-    keys[k] = CsvSortKey{static_cast<uint32_t>(data[at + 1] & 3), data[at] & 3, (data[at + 1] & 4) ? -1 : 1};
+    // The type from the table of key types, so that every type is fuzzed.
+    const KeyType type = msg::kKeyTypeNames[(data[at + 1] & 3) % std::size(msg::kKeyTypeNames)].type;
+    keys[k] = CsvSortKey{type, data[at] & 3, (data[at + 1] & 4) ? -1 : 1};
     options.sortKeys[k] = &keys[k];
     at += 2;
   }

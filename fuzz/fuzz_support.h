@@ -35,7 +35,7 @@ inline void PrepareFuzzTarget() {
   // The first log line loads the time zone and the first throw readies the
   // unwinder; both keep what they allocate. Done here, outside any arena.
   try {
-    FatalError(1, "%s", "fuzz target ready");
+    FatalError(MessageEntry{1, "fuzz target ready"});
   } catch (const FatalEnd&) {
   }
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "csv/csv_file.h"
+#include "csv/record_reader.h"
 #include "driver/exit_codes.h"
 #include "fuzz_support.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "driver/exit_codes.h"
+#include "csv/record_reader.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "driver/text.h"
@@ -20,7 +20,7 @@ CsvRecord* recordBuffer[kChunkRecords];
 uint32_t bufferCount = 0;
 
 // The run's one chunk sorter: its tables outlive each chunk.
-ChunkSorter sorter;
+ChunkSorter runSorter;
 
 constexpr char kRunFilePrefix[] = "sot";
 
@@ -66,7 +66,7 @@ void SortChunk(ChunkSorter& sorter, CsvRecord** records, int32_t count, const Cs
 
 void WriteRunFile(CsvSortOption& options) {
   if (options.fileCount >= kMaxRunFiles) {
-    FatalError(exit_code::kLimit, msg::kTooManyRunFiles, kMaxRunFiles);
+    FatalError(msg::kTooManyRunFiles, kMaxRunFiles);
   }
   char directory[kMaxPath];
   if (options.workDirectory) {
@@ -80,7 +80,7 @@ void WriteRunFile(CsvSortOption& options) {
   // From its making on, the file is one that an interrupt deletes.
   HoldInterrupts();
   if (!CreateRunFile(directory, kRunFilePrefix, name, &handle)) {
-    FatalError(exit_code::kTempFile, msg::kTempFileName);
+    FatalError(msg::kTempFileName);
   }
   options.fileNames[options.fileCount] = DuplicateString(name);
   DeleteOnInterrupt(options.fileNames, &options.fileCount, kMaxRunFiles);
@@ -113,7 +113,7 @@ void SortCsvFile(CsvSortOption& options) {
   while (!IsEndOfFile(input)) {
     LoadChunk(input, options);
     if (bufferCount > 0) {
-      SortChunk(sorter, recordBuffer, static_cast<int32_t>(bufferCount), options);
+      SortChunk(runSorter, recordBuffer, static_cast<int32_t>(bufferCount), options);
       WriteRunFile(options);
     }
   }

@@ -14,7 +14,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "driver/exit_codes.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "driver/text.h"
@@ -199,9 +198,7 @@ bool ReadNumber(const char* text, double* value) {
   return true;
 }
 
-[[noreturn]] void TooManyDigits(const char* text) {
-  FatalError(exit_code::kLimit, msg::kTooManyDigits, text ? text : "");
-}
+[[noreturn]] void TooManyDigits(const char* text) { FatalError(msg::kTooManyDigits, text ? text : ""); }
 
 }  // namespace
 

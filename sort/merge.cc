@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-#include "driver/exit_codes.h"
+#include "csv/record_reader.h"
 #include "driver/log.h"
 #include "driver/messages.h"
 #include "platform/files.h"
@@ -191,7 +191,7 @@ void MergeCsvFiles(CsvSortOption& options) {
       // A name deleted is cleared at once: an interrupt must not delete a
       // file that another process has made under it since.
       HoldInterrupts();
-      if (RemovePlatformFile(name) != 0) FatalError(exit_code::kTempFile, msg::kDeleteFailed, name);
+      if (RemovePlatformFile(name) != 0) FatalError(msg::kDeleteFailed, name);
       options.fileNames[i] = nullptr;
       ReleaseInterrupts();
       LogMessage(msg::kFileDeleted, name);

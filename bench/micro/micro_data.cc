@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "bench_values.h"
+#include "csv/record_reader.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "csv/csv_file.h"
+#include "csv/record_reader.h"
 #include "micro_data.h"
 
 namespace {

@@ -3,13 +3,12 @@
 docs/guide.ja.md lists every message the tool can print, as printed (its
 placeholders shown as words: [LINE:n], [パス] ...), with its exit code and what
 a POSIX shell sees. The messages and their codes are read from
-driver/messages.h (the codes from its group comments; a message that the
-sources pass to LogMessage is a log line, with no code), so a message whose
+driver/messages.h, where each message is one entry with its exit code
+(exit_code::kNormal for a log line), so a message whose
 text or code changes without the guide fails here. The chapter of surprises
 quotes messages in its text, each as `message` with "(終了コード N)" after it
 where it names the code: those are held against the same table.
 """
-import glob
 import os
 import re
 import unittest
@@ -18,11 +17,9 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 MESSAGES_H = os.path.join(ROOT, "driver", "messages.h")
 EXIT_CODES_H = os.path.join(ROOT, "driver", "exit_codes.h")
 GUIDE = os.path.join(ROOT, "docs", "guide.ja.md")
-PRODUCT_SOURCES = ["driver", "cmdline", "csv", "sort", "platform"]
 
-DECLARATION = re.compile(r'inline constexpr char (k\w+)\[\] =\s*((?:"(?:[^"\\]|\\.)*"\s*)+);')
+DECLARATION = re.compile(r'inline constexpr MessageEntry (k\w+) =\s*\{\s*exit_code::(k\w+),\s*((?:"(?:[^"\\]|\\.)*"\s*)+)\};')
 LITERAL = re.compile(r'"((?:[^"\\]|\\.)*)"')
-GROUP = re.compile(r"^// (\d{4})\b")
 PLACEHOLDER = re.compile(r"%(?:0?\d+)?[sd]")
 # A placeholder is shown as one word: no blank, bracket or parenthesis, so
 # that it cannot stand in for the text around the value.
@@ -30,36 +27,23 @@ SHOWN_VALUE = r"[^\s\[\]()%]+"
 
 
 def read_messages():
-    """Name -> (text, exit code or None for a log line), in file order."""
+    """Name -> (text, exit code or None for a log line), in file order: each
+    entry of driver/messages.h names its exit code (exit_code::kNormal for a
+    log line)."""
     with open(MESSAGES_H, encoding="utf-8") as header:
         text = header.read()
     text = text[: text.index("kUsage")]
     with open(EXIT_CODES_H, encoding="utf-8") as header:
-        known_codes = {int(code) for code in re.findall(r"=\s*(\d+);", header.read())}
+        codes = {name: int(code) for name, code in re.findall(r"(k\w+)\s*=\s*(\d+);", header.read())}
 
-    logged = set()
-    for folder in PRODUCT_SOURCES:
-        for source in glob.glob(os.path.join(ROOT, folder, "**", "*.cc"), recursive=True):
-            with open(source, encoding="utf-8") as code:
-                logged.update(re.findall(r"LogMessage\(\s*msg::(k\w+)", code.read()))
-
-    # Declarations may span lines; each takes the code of the comment group
-    # it stands in.
     messages = {}
-    code = None
-    cursor = 0
     for declaration in DECLARATION.finditer(text):
-        for line in text[cursor : declaration.start()].splitlines():
-            group = GROUP.match(line)
-            if group:
-                code = int(group.group(1))
-                assert code in known_codes, f"messages.h names the unknown exit code {code}"
-            elif line.startswith("// Informational"):
-                code = None
-        cursor = declaration.end()
-        name = declaration.group(1)
-        value = "".join(LITERAL.findall(declaration.group(2))).replace('\\"', '"')
-        messages[name] = (value, None if name in logged else code)
+        name, code_name = declaration.group(1), declaration.group(2)
+        assert code_name in codes, f"messages.h names the unknown exit code {code_name}"
+        value = "".join(LITERAL.findall(declaration.group(3))).replace('\\"', '"')
+        code = codes[code_name]
+        messages[name] = (value, code if code != 0 else None)
+    assert len(messages) == text.count("inline constexpr MessageEntry "), "an entry of messages.h was not read"
     return messages
 
 

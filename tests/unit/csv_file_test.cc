@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "csv/record_reader.h"
 #include "csv_test_support.h"
 #include "driver/exit_codes.h"
 #include "driver/log.h"
@@ -195,8 +196,7 @@ TEST_F(CsvFileTest, WriteOpenEmptiesTheFileOnlyBeforeWriting) {
   std::string path = MakeFile("old.csv", old);
   // A run that ends before it writes leaves the file whole.
   CsvFile* out = OpenCsvFile(path.c_str(), "wb");
-  EXPECT_FATAL(FatalError(exit_code::kOpen, msg::kOpenFailed, "x", 13), exit_code::kOpen,
-               Message(msg::kOpenFailed, "x", 13));
+  EXPECT_FATAL(FatalError(msg::kOpenFailed, "x", 13), exit_code::kOpen, Message(msg::kOpenFailed, "x", 13));
   EXPECT_EQ(out->stream, kNoFile);
   EXPECT_EQ(Contents(path), old);
   out = OpenCsvFile(path.c_str(), "wb");
@@ -220,8 +220,7 @@ TEST_F(CsvFileTest, FatalEndFlushesAndClosesEveryFile) {
   WriteRecord(out, options);
   WriteRecord(out, options);
   EXPECT_EQ(Contents(path), std::string(500, 'o'));  // still buffered
-  EXPECT_FATAL(FatalError(exit_code::kLimit, msg::kRecordTooLong, 1), exit_code::kLimit,
-               Message(msg::kRecordTooLong, 1));
+  EXPECT_FATAL(FatalError(msg::kRecordTooLong, 1), exit_code::kLimit, Message(msg::kRecordTooLong, 1));
   EXPECT_EQ(out->stream, kNoFile);
   EXPECT_EQ(Contents(path), "kept,\x82\xa0\r\nkept,\x82\xa0\r\n");
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "csv/csv_file.h"
+#include "csv/record_reader.h"
 #include "driver/options.h"
 #include "fatal_capture.h"
 #include "test_support.h"

@@ -45,8 +45,7 @@ class ScopedLogEncoding {
 }  // namespace
 
 TEST(FatalCapture, CapturesCodeAndMessage) {
-  EXPECT_FATAL(FatalError(exit_code::kLimit, msg::kRecordTooLong, 7), exit_code::kLimit,
-               "[LINE:7] 最大レコード長を超えました.");
+  EXPECT_FATAL(FatalError(msg::kRecordTooLong, 7), exit_code::kLimit, "[LINE:7] 最大レコード長を超えました.");
 }
 
 // Every message and every usage line of the UTF-8 table is the code page 932
@@ -56,7 +55,7 @@ TEST(MessageTable, Utf8FormsAreTheCp932FormsDecoded) {
   ASSERT_EQ(Utf8MessageCount(), std::size(msg::kMessages));
   ASSERT_EQ(Utf8UsageLineCount(), std::size(msg::kUsage));
   for (size_t i = 0; i < std::size(msg::kMessages); ++i) {
-    const char* cp932 = msg::kMessages[i];
+    const char* cp932 = msg::kMessages[i]->text;
     EXPECT_EQ(Utf8Message(i), DecodedCp932(cp932)) << "message " << i;
     EXPECT_EQ(LogText(cp932), cp932);
     ScopedLogEncoding utf8(LogEncoding::kUtf8);
@@ -69,13 +68,18 @@ TEST(MessageTable, Utf8FormsAreTheCp932FormsDecoded) {
     ScopedLogEncoding utf8(LogEncoding::kUtf8);
     EXPECT_EQ(LogText(cp932), Utf8UsageLine(i)) << "usage line " << i + 1;
   }
+  for (size_t i = 0; i < std::size(msg::kKeyTypeNames); ++i) {
+    const char* cp932 = msg::kKeyTypeNames[i].words;
+    ScopedLogEncoding utf8(LogEncoding::kUtf8);
+    EXPECT_EQ(LogText(cp932), DecodedCp932(cp932)) << "key type " << i;
+  }
   // The Japanese texts really differ between the two; other texts pass as they are.
-  EXPECT_NE(std::string(Utf8Message(0)), msg::kMessages[0]);
+  EXPECT_NE(std::string(Utf8Message(0)), msg::kMessages[0]->text);
   ScopedLogEncoding utf8(LogEncoding::kUtf8);
   const char* other = "[%s] \x83\x74";
   EXPECT_EQ(LogText(other), other);
   // A copy of a message (the stored missing-key warning) is known by its bytes.
-  std::string copy = msg::kMissingKeyField;
+  std::string copy = msg::kMissingKeyField.text;
   EXPECT_EQ(LogText(copy.c_str()), LogText(msg::kMissingKeyField));
   EXPECT_NE(LogText(copy.c_str()), copy.c_str());
 }
@@ -87,11 +91,11 @@ TEST(MessageTable, ListsEveryDeclaredMessageOnce) {
   std::stringstream text;
   text << header.rdbuf();
   const std::string source = text.str();
-  const std::regex declaration(R"(inline constexpr char k\w+\[\] =)");
+  const std::regex declaration(R"(inline constexpr MessageEntry k\w+ =)");
   const auto declared =
       std::distance(std::sregex_iterator(source.begin(), source.end(), declaration), std::sregex_iterator());
   EXPECT_EQ(static_cast<size_t>(declared), std::size(msg::kMessages));
-  EXPECT_EQ(std::set<const char*>(std::begin(msg::kMessages), std::end(msg::kMessages)).size(),
+  EXPECT_EQ(std::set<const MessageEntry*>(std::begin(msg::kMessages), std::end(msg::kMessages)).size(),
             std::size(msg::kMessages));
 }
 

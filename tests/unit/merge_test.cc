@@ -69,7 +69,7 @@ TEST_F(SortMerge, WritesHeaderFirstThenDeletesRunFilesInListOrder) {
   EXPECT_FALSE(fs::exists(second));
   std::string out = options_.outputPath;
   std::vector<std::string> expected = {
-      msg::kMergeStarted,
+      msg::kMergeStarted.text,
       Message(msg::kFileOpened, out.c_str()),
       Message(msg::kFileOpened, first.c_str()),
       Message(msg::kFileOpened, second.c_str()),
@@ -81,7 +81,7 @@ TEST_F(SortMerge, WritesHeaderFirstThenDeletesRunFilesInListOrder) {
       Message(msg::kFileClosed, out.c_str()),
       Message(msg::kFileDeleted, first.c_str()),
       Message(msg::kFileDeleted, second.c_str()),
-      msg::kMergeFinished,
+      msg::kMergeFinished.text,
   };
   EXPECT_EQ(log, expected);
 }
@@ -112,9 +112,10 @@ TEST_F(SortMerge, NoInputsGiveAnEmptyOutput) {
   std::vector<std::string> log = Merge();
   EXPECT_EQ(Output(), "");
   std::string out = options_.outputPath;
-  EXPECT_EQ(log, (std::vector<std::string>{msg::kMergeStarted, Message(msg::kFileOpened, out.c_str()),
-                                           Message(msg::kMergeWritten, 0),
-                                           Message(msg::kFileClosed, out.c_str()), msg::kMergeFinished}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{msg::kMergeStarted.text, Message(msg::kFileOpened, out.c_str()),
+                                      Message(msg::kMergeWritten, 0), Message(msg::kFileClosed, out.c_str()),
+                                      msg::kMergeFinished.text}));
 }
 
 TEST_F(SortMerge, RunFileLineEndsDoNotCountTowardsTheRecordLimit) {

@@ -4,6 +4,8 @@
 // the fault library (tests/faults) runs these again with reads of a few bytes,
 // where nearly every record straddles a refill and goes byte by byte through
 // the field scanners.
+#include "csv/record_reader.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "driver/driver.h"
+#include "driver/run.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,8 +65,6 @@ int RunTarnsek(int argc, char** argv) {
     MergeCsvFiles(*options);
   }
   // The output is complete; a record that lacked a key field still fails the run.
-  if (const char* warning = MissingKeyWarning()) {
-    FatalError(exit_code::kMissingKey, "%s", LogText(warning));
-  }
+  if (MissingKeyWarning()) FatalError(msg::kMissingKeyField);
   return exit_code::kNormal;
 }
