@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "csv/csv_file.h"
+#include "csv/csv_record.h"
 #include "driver/options.h"
 
 // One record's field under one key, read once so that comparing two records

@@ -1,7 +1,7 @@
 // The k-way merge of files already in key order into the output file.
 #pragma once
 
-#include "csv/csv_file.h"
+#include "csv/csv_record.h"
 #include "driver/options.h"
 
 // Merges fileNames[0..fileCount) into outputPath; writes the header record

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "csv/csv_file.h"
+#include "csv/csv_record.h"
 #include "driver/options.h"
 #include "sort/rank_quicksort.h"
 #include "sort/ranking.h"

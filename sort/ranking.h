@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "csv/csv_file.h"
+#include "csv/csv_record.h"
 #include "driver/options.h"
 #include "sort/key_values.h"
 #include "sort/sort_limits.h"
