@@ -22,6 +22,7 @@ namespace {
 CsvRecord* headerRecord = nullptr;
 
 constexpr int kLeaves = 32;  // a power of 2 above the 19 inputs
+static_assert(kLeaves >= kMaxMergeFiles && (kLeaves & (kLeaves - 1)) == 0, "a leaf for every input");
 
 // One merge: its inputs, the key values and order words of each input's
 // current record, and the tournament tree over them.
