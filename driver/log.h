@@ -12,7 +12,8 @@
 // (driver/log_encoding.h). The message is formatted into 512 bytes; a longer
 // one is cut at 511 bytes, never inside a character of that encoding or an
 // escaped control byte.
-// In the values of %s and %c each control byte (0x00 to 0x1F, 0x7F) is
+// In the values of %s and %c each control byte (0x00 to 0x1F but the tab,
+// and 0x7F) is
 // written as "\x" and two upper-case hex digits, so a path or a field text
 // holding CR, LF or ESC can neither end the line, forge another, nor reach the
 // terminal as a control; every other byte, and so every double-byte character
